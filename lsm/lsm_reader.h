@@ -1,0 +1,122 @@
+// Reader of LSM files: little-endian TIFF files whose first directory ends with tag 34412.
+// Free functions over a stream the caller opened with "rb"; every failure is fatal (message on
+// standard error, exit status 1), so no function returns an error.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace lsm {
+
+// One directory entry; values are kept by the integer conversion rule (see toInt32).
+struct TiffEntryRecord {
+    int32_t tag;
+    int32_t type;
+    int32_t count;
+    int32_t firstValue;  // 0 when the entry yields no value
+};
+
+using EntryValueList = std::vector<int32_t>;
+using TiffDirectory = std::vector<TiffEntryRecord>;
+using DirectoryList = std::vector<TiffDirectory>;
+using StripOffsetList = std::vector<int64_t>;
+using LsmInfo = std::vector<double>;
+using ScanInfoNumbers = std::vector<double>;
+using ScanInfoTexts = std::vector<std::string>;
+
+// Positions of the 46 fields of the LSM information block within LsmInfo.
+enum LsmInfoField {
+    MagicNumber, StructureSize, DimensionX, DimensionY, DimensionZ, DimensionChannels,
+    DimensionTime, DataType, ThumbnailX, ThumbnailY, VoxelSizeX, VoxelSizeY, VoxelSizeZ,
+    OriginX, OriginY, OriginZ, ScanType, SpectralScan, TypeOfData, OffsetVectorOverlay,
+    OffsetInputLut, OffsetOutputLut, OffsetChannelColors, TimeInterval, OffsetChannelDataTypes,
+    OffsetScanInformation, OffsetKsData, OffsetTimeStamps, OffsetEventList, OffsetRoi,
+    OffsetBleachRoi, OffsetNextRecording, DisplayAspectX, DisplayAspectY, DisplayAspectZ,
+    DisplayAspectTime, OffsetMeanOfRoisOverlay, OffsetTopoIsolineOverlay,
+    OffsetTopoProfileOverlay, OffsetLinescanOverlay, ToolbarFlags, OffsetChannelWavelength,
+    OffsetChannelFactors, ObjectiveSphereCorrection, OffsetUnmixParameters, Reserved224,
+    LsmInfoFieldCount
+};
+
+// Positions in ScanInfoNumbers: the start date and time, then one wavelength per channel.
+enum ScanInfoNumberPosition {
+    StartYear, StartMonth, StartDay, StartHour, StartMinute, StartSecond, FirstWavelength
+};
+// Position in ScanInfoTexts of the objective's name.
+constexpr size_t objectiveTextPosition = 3;
+
+// Positions in a directory of LSM files' fixed tag order.
+constexpr size_t bitsPerSampleEntry = 3;
+constexpr size_t stripOffsetsEntry = 6;
+
+// The caller's two messages for the header tests.
+struct TiffHeaderMessages {
+    const char* notLittleEndian;
+    const char* notTiff;
+};
+
+// Writes message, a newline and a flush to standard error, then exits with status 1.
+[[noreturn]] void fail(const char* message);
+
+// Opens an LSM file with "rb"; fatal "Could not open file." when it cannot.
+FILE* openLsmFile(const char* fileName);
+
+// Integer conversion rule: truncate toward zero, keep the low 32 bits as a signed value.
+int32_t toInt32(double value);
+
+// Seeks to an absolute offset given as a 32-bit file value: negative values stand for offsets
+// of 2 GiB and more, so the seek takes the unsigned 32-bit value.
+void seekToFileOffset(FILE* stream, int32_t offset);
+
+// Reads count elements of size bytes and returns the first interpreted by kind
+// ('u' u16, 'l' u32, 's' s16, 't' s32, 'f' float64).
+double read(FILE* stream, int size, int count, char kind);
+
+// Reads size * count bytes and returns them up to the first NUL byte.
+std::string charread(FILE* stream, int64_t size, int64_t count);
+
+// Reads the 12-byte entry at the stream position, appends its values, leaves the position at the
+// entry's start + 12.
+void readIfdEntry(FILE* stream, int32_t& tag, int32_t& type, int32_t& count,
+                  EntryValueList& values);
+
+// Reads the LSM entry (tag 34412, type BYTE) and returns its value, the information block's
+// offset; leaves the position at the entry's end.
+int32_t readLsmTagEntry(FILE* stream);
+
+// Tests "II" and 42 with the caller's messages; returns the first directory's offset and leaves
+// the stream there.
+int32_t readTiffHeader(FILE* stream, const TiffHeaderMessages& messages);
+
+// Reads the first directory (all entries but the last, the LSM entry) into directories and its
+// StripOffsets values into stripOffsets (when given). Returns the LSM information block's offset
+// and leaves the stream at the directory's next-directory field.
+int32_t readFirstDirectory(FILE* stream, DirectoryList& directories,
+                           StripOffsetList* stripOffsets);
+
+// Reads directoryCount directories stored back to back from nextDirectoryOffset on (the
+// thumbnail of the first image, then the second image); the stored next-directory offsets are
+// not followed.
+void readFollowingDirectories(FILE* stream, int32_t nextDirectoryOffset,
+                              DirectoryList& directories, int directoryCount = 2);
+
+// Appends the 46 fields of the information block at offset.
+void readLsmInfo(FILE* stream, int32_t offset, LsmInfo& info);
+
+// Walks the scan-information tree at offset: start times and illumination wavelengths into
+// numbers, every text into texts.
+void readScanInfo(FILE* stream, int32_t offset, ScanInfoNumbers& numbers, ScanInfoTexts& texts);
+
+struct CalendarTime {
+    int year, month, day, hour, minute, second;
+};
+
+// Converts an OLE Automation date (days since 30 December 1899, the fraction the time of day
+// forward from midnight, also for negative days) to calendar fields, rounded to the nearest
+// second. Returns false outside 1 January 100 to 31 December 9999, or for a value that is not
+// a number.
+bool oleDateToCalendar(double oleDate, CalendarTime& time);
+
+}  // namespace lsm

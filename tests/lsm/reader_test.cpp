@@ -1,0 +1,339 @@
+// The TIFF side of the LSM reader: primitives, entries, header, directories, information block.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "lsm_reader.h"
+#include "lsm_writer.h"
+#include "test_support.h"
+
+using namespace lsm;
+using lsmtest::Bytes;
+using lsmtest::exactly;
+using lsmtest::streamOf;
+using testing::ExitedWithCode;
+
+namespace {
+
+const char* const endOfFile =
+    "Unexpected end of file: the file is shorter than its structure says.\nTerminating...\n";
+const TiffHeaderMessages headerMessages{"byte order", "magic"};
+
+Bytes entryBytes(uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+    Bytes bytes;
+    lsmtest::appendTiffEntry(bytes, tag, type, count, value);
+    return bytes;
+}
+
+struct EntryResult {
+    int32_t tag, type, count;
+    EntryValueList values;
+    long positionAfter;
+};
+
+// Reads one entry at offset 0 of bytes.
+EntryResult readEntry(const Bytes& bytes) {
+    FILE* stream = streamOf(bytes);
+    EntryResult result{};
+    readIfdEntry(stream, result.tag, result.type, result.count, result.values);
+    result.positionAfter = std::ftell(stream);
+    std::fclose(stream);
+    return result;
+}
+
+// An entry followed by a value array at offset 16.
+Bytes entryWithArray(uint16_t type, uint32_t count, const std::vector<uint32_t>& array,
+                     int width) {
+    Bytes bytes = entryBytes(300, type, count, 16);
+    bytes.resize(16, 0xEE);
+    for (uint32_t value : array)
+        width == 2 ? lsmtest::append16(bytes, static_cast<uint16_t>(value))
+                   : lsmtest::append32(bytes, value);
+    return bytes;
+}
+
+}  // namespace
+
+TEST(ReadPrimitive, InterpretsEachKindLittleEndian) {
+    Bytes bytes = {0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    lsmtest::appendDouble(bytes, -2.5);
+    FILE* stream = streamOf(bytes);
+    EXPECT_EQ(read(stream, 2, 1, 'u'), 65534.0);
+    EXPECT_EQ(read(stream, 4, 1, 'l'), 4294967295.0);
+    EXPECT_EQ(read(stream, 8, 1, 'f'), -2.5);
+    std::rewind(stream);
+    EXPECT_EQ(read(stream, 2, 1, 's'), -2.0);
+    EXPECT_EQ(read(stream, 4, 1, 't'), -1.0);
+    std::fclose(stream);
+}
+
+TEST(ReadPrimitive, UnknownKindAndShortReadAreFatal) {
+    FILE* stream = streamOf({1, 2, 3});
+    EXPECT_EXIT(read(stream, 4, 1, 'x'), ExitedWithCode(1),
+                exactly("None recognised type in read().\nTerminating...\n"));
+    EXPECT_EXIT(read(stream, 4, 1, 'l'), ExitedWithCode(1), exactly(endOfFile));
+    std::fclose(stream);
+}
+
+TEST(ReadPrimitive, CharreadStopsAtTheFirstNulOrTakesAllBytes) {
+    FILE* stream = streamOf({'a', 'b', 0, 'c', 'x', 'y', 'z'});
+    EXPECT_EQ(charread(stream, 1, 4), "ab");
+    EXPECT_EQ(std::ftell(stream), 4);
+    EXPECT_EQ(charread(stream, 1, 3), "xyz");
+    EXPECT_EQ(charread(stream, 1, 0), "");
+    std::fclose(stream);
+}
+
+TEST(ReadPrimitive, CharreadOfMoreThanTheFileHoldsIsAnErrorNotAnAllocation) {
+    FILE* stream = streamOf({'a', 'b'});
+    EXPECT_EXIT(charread(stream, 1, 0xFFFFFFFFll), ExitedWithCode(1),
+                exactly("A value array or text runs past the end of the file.\nTerminating...\n"));
+    std::fclose(stream);
+}
+
+TEST(IntegerConversion, KeepsTheLow32BitsAsSigned) {
+    EXPECT_EQ(toInt32(2147483647.0), 2147483647);
+    EXPECT_EQ(toInt32(2147483648.0), -2147483647 - 1);
+    EXPECT_EQ(toInt32(4294967295.0), -1);
+    EXPECT_EQ(toInt32(4294967296.0 + 5), 5);
+    EXPECT_EQ(toInt32(-1.7), -1);
+    EXPECT_EQ(toInt32(3.99), 3);
+    EXPECT_EQ(toInt32(std::nan("")), 0);
+}
+
+TEST(IfdEntry, ValuesInsideTheEntry) {
+    // SHORT count 1 and 2 and LONG count 0 and 1 keep their values from the entry itself.
+    EntryResult one = readEntry(entryBytes(256, 3, 1, 0x00030007));
+    EXPECT_EQ(one.values, EntryValueList({7}));
+    EntryResult two = readEntry(entryBytes(258, 3, 2, 0x00100008));
+    EXPECT_EQ(two.values, EntryValueList({8, 16}));
+    EntryResult none = readEntry(entryBytes(273, 4, 0, 1234));
+    EXPECT_EQ(none.values, EntryValueList({1234}));
+    EntryResult big = readEntry(entryBytes(273, 4, 1, 0x80000000u));
+    EXPECT_EQ(big.values, EntryValueList({-2147483647 - 1}));
+    EXPECT_EQ(big.tag, 273);
+    EXPECT_EQ(big.type, 4);
+    EXPECT_EQ(big.count, 1);
+    for (const EntryResult& r : {one, two, none, big}) EXPECT_EQ(r.positionAfter, 12);
+}
+
+TEST(IfdEntry, ByteAndAsciiEntries) {
+    // BYTE: count 0 or 1 gives the whole four-byte field, above 4 the offset, 2 to 4 nothing.
+    EXPECT_EQ(readEntry(entryBytes(1, 1, 1, 0xFFFFFFFFu)).values, EntryValueList({-1}));
+    EXPECT_EQ(readEntry(entryBytes(1, 1, 0, 0x01020304)).values, EntryValueList({0x01020304}));
+    EXPECT_EQ(readEntry(entryBytes(34412, 1, 500, 9000)).values, EntryValueList({9000}));
+    EXPECT_TRUE(readEntry(entryBytes(1, 1, 3, 7)).values.empty());
+    EXPECT_TRUE(readEntry(entryBytes(270, 2, 4, 7)).values.empty());
+}
+
+TEST(IfdEntry, ValuesAtAnOffsetLeaveThePositionAfterTheEntry) {
+    EntryResult shorts = readEntry(entryWithArray(3, 3, {8, 16, 65535}, 2));
+    EXPECT_EQ(shorts.values, EntryValueList({8, 16, 65535}));
+    EXPECT_EQ(shorts.positionAfter, 12);
+    EntryResult longs = readEntry(entryWithArray(4, 3, {1, 0x80000000u, 0xFFFFFFFFu}, 4));
+    EXPECT_EQ(longs.values, EntryValueList({1, -2147483647 - 1, -1}));
+    EXPECT_EQ(longs.positionAfter, 12);
+}
+
+TEST(IfdEntry, ArrayPastTheEndOfTheFileIsFatal) {
+    const char* pastEnd = "A value array or text runs past the end of the file.\nTerminating...\n";
+    EXPECT_EXIT(readEntry(entryWithArray(4, 1000, {1, 2}, 4)), ExitedWithCode(1),
+                exactly(pastEnd));
+    // An offset of 2^31 or more is a position of its own, not a negative one.
+    EXPECT_EXIT(readEntry(entryBytes(273, 4, 3, 0x80000000u)), ExitedWithCode(1),
+                exactly(pastEnd));
+}
+
+TEST(IfdEntry, UnsupportedTypesAreFatal) {
+    const char* unknown = "Tiff type not supported! - Not LSM! (1)\nTerminating...\n";
+    const char* outOfEntry = "Tiff type not supported!2\nTerminating...\n";
+    const char* inEntry = "Tiff type not supported!3\nTerminating...\n";
+    EXPECT_EXIT(readEntry(entryBytes(1, 0, 1, 0)), ExitedWithCode(1), exactly(unknown));
+    EXPECT_EXIT(readEntry(entryBytes(1, 6, 1, 0)), ExitedWithCode(1), exactly(unknown));
+    EXPECT_EXIT(readEntry(entryBytes(270, 2, 5, 16)), ExitedWithCode(1), exactly(outOfEntry));
+    EXPECT_EXIT(readEntry(entryBytes(282, 5, 2, 16)), ExitedWithCode(1), exactly(outOfEntry));
+    EXPECT_EXIT(readEntry(entryBytes(270, 2, 1, 0)), ExitedWithCode(1), exactly(inEntry));
+    EXPECT_EXIT(readEntry(entryBytes(282, 5, 0, 0)), ExitedWithCode(1), exactly(inEntry));
+    EXPECT_EXIT(readEntry(Bytes{1, 1, 3, 0, 1}), ExitedWithCode(1), exactly(endOfFile));
+}
+
+TEST(LsmTagEntry, ReturnsTheBlockOffsetOrStops) {
+    FILE* good = streamOf(entryBytes(34412, 1, 228, 0x80000010u));
+    EXPECT_EQ(readLsmTagEntry(good), -2147483647 - 1 + 16);
+    EXPECT_EQ(std::ftell(good), 12);
+    std::fclose(good);
+    EXPECT_EXIT(readLsmTagEntry(streamOf(entryBytes(34411, 1, 228, 8))), ExitedWithCode(1),
+                exactly("LSM TAG nr (34412) WAS NOT FOUND !!!!!\nTerminating....\n"));
+    EXPECT_EXIT(readLsmTagEntry(streamOf(entryBytes(34412, 4, 228, 8))), ExitedWithCode(1),
+                exactly("LSM TAG type WAS NOT TIF_BYTE !!!!!\nTerminating....\n"));
+}
+
+TEST(TiffHeader, ReturnsTheFirstDirectoryAndStandsThere) {
+    Bytes bytes = {'I', 'I', 42, 0, 12, 0, 0, 0};
+    bytes.resize(20, 0);
+    FILE* stream = streamOf(bytes);
+    EXPECT_EQ(readTiffHeader(stream, headerMessages), 12);
+    EXPECT_EQ(std::ftell(stream), 12);
+    std::fclose(stream);
+}
+
+TEST(TiffHeader, EachFailedTestGivesTheCallersMessage) {
+    for (Bytes mark : {Bytes{'M', 'M', 0, 42}, Bytes{'M', 'I', 42, 0}, Bytes{'I', 'M', 42, 0},
+                       Bytes{'I', 0, 42, 0}})
+        EXPECT_EXIT(readTiffHeader(streamOf(mark), headerMessages), ExitedWithCode(1),
+                    exactly("byte order\n"));
+    EXPECT_EXIT(readTiffHeader(streamOf({'I', 'I', 43, 0, 8, 0, 0, 0}), headerMessages),
+                ExitedWithCode(1), exactly("magic\n"));
+    EXPECT_EXIT(readTiffHeader(streamOf({'I', 'I', 42}), headerMessages), ExitedWithCode(1),
+                exactly(endOfFile));
+}
+
+TEST(Directories, FirstDirectoryOfAnLsmFile) {
+    lsmtest::LsmContent content;
+    content.channels = 3;
+    content.slices = 2;
+    lsmtest::LsmLayout layout;
+    FILE* stream = streamOf(lsmtest::buildLsmFile(content, &layout));
+    DirectoryList directories;
+    StripOffsetList offsets;
+    readTiffHeader(stream, headerMessages);
+    EXPECT_EQ(readFirstDirectory(stream, directories, &offsets),
+              static_cast<int32_t>(layout.lsmInfo));
+    EXPECT_EQ(std::ftell(stream), layout.lsmEntry + 12);
+    ASSERT_EQ(directories.size(), 1u);
+    const TiffDirectory first = directories[0];
+    ASSERT_EQ(first.size(), 10u);
+    EXPECT_EQ(first[bitsPerSampleEntry].tag, 258);
+    EXPECT_EQ(first[bitsPerSampleEntry].firstValue, 16);
+    EXPECT_EQ(first[stripOffsetsEntry].tag, 273);
+    EXPECT_EQ(first[stripOffsetsEntry].count, 3);
+    const auto plane0 = static_cast<int64_t>(layout.pixelData);
+    const auto bytes = static_cast<int64_t>(layout.planeBytes);
+    EXPECT_EQ(offsets, StripOffsetList({plane0, plane0 + bytes, plane0 + 2 * bytes}));
+    EXPECT_EQ(first[stripOffsetsEntry].firstValue, plane0);
+
+    // The thumbnail directory and the second image follow the next-directory field.
+    const auto next = toInt32(read(stream, 4, 1, 'l'));
+    readFollowingDirectories(stream, next, directories);
+    ASSERT_EQ(directories.size(), 3u);
+    EXPECT_EQ(directories[1][0].firstValue, 1);  // NewSubfileType of the thumbnail
+    EXPECT_EQ(directories[2][stripOffsetsEntry].firstValue - first[stripOffsetsEntry].firstValue,
+              static_cast<int32_t>(layout.planeStride));
+    std::fclose(stream);
+}
+
+TEST(Directories, OneEntryIsTheLsmEntryAndAnEmptySecondDirectoryIsKept) {
+    // Header, a first directory of only the LSM entry, an empty directory, a one-entry directory.
+    Bytes bytes = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    lsmtest::append16(bytes, 1);
+    lsmtest::appendTiffEntry(bytes, 34412, 1, 228, 500);
+    lsmtest::append32(bytes, 26);
+    lsmtest::append16(bytes, 0);
+    lsmtest::append32(bytes, 0);
+    lsmtest::append16(bytes, 1);
+    lsmtest::appendTiffEntry(bytes, 273, 4, 1, 4242);
+    lsmtest::append32(bytes, 0);
+    FILE* stream = streamOf(bytes);
+    DirectoryList directories;
+    StripOffsetList offsets;
+    readTiffHeader(stream, headerMessages);
+    EXPECT_EQ(readFirstDirectory(stream, directories, &offsets), 500);
+    EXPECT_TRUE(directories[0].empty());
+    EXPECT_TRUE(offsets.empty());
+    readFollowingDirectories(stream, toInt32(read(stream, 4, 1, 'l')), directories);
+    ASSERT_EQ(directories.size(), 3u);
+    EXPECT_TRUE(directories[1].empty());
+    ASSERT_EQ(directories[2].size(), 1u);
+    EXPECT_EQ(directories[2][0].firstValue, 4242);
+    std::fclose(stream);
+}
+
+TEST(Directories, LsmEntryNotLastIsFatal) {
+    Bytes bytes = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    lsmtest::append16(bytes, 2);
+    lsmtest::appendTiffEntry(bytes, 34412, 1, 228, 500);
+    lsmtest::appendTiffEntry(bytes, 256, 4, 1, 8);
+    lsmtest::append32(bytes, 0);
+    FILE* stream = streamOf(bytes);
+    DirectoryList directories;
+    readTiffHeader(stream, headerMessages);
+    EXPECT_EXIT(readFirstDirectory(stream, directories, nullptr), ExitedWithCode(1),
+                exactly("LSM TAG nr (34412) WAS NOT FOUND !!!!!\nTerminating....\n"));
+    std::fclose(stream);
+}
+
+TEST(LsmInfoBlock, EveryFieldAtItsPosition) {
+    // Each integer field holds its position number, each float64 field position + 0.5.
+    static const char kinds[] =
+        "lttttttttt" "ffffff" "uu" "lllll" "f" "llllllll" "ffff" "lllllll" "f" "ll";
+    Bytes bytes(4, 0);
+    for (int field = 0; field < LsmInfoFieldCount; ++field) {
+        if (kinds[field] == 'f')
+            lsmtest::appendDouble(bytes, field + 0.5);
+        else if (kinds[field] == 'u')
+            lsmtest::append16(bytes, static_cast<uint16_t>(field));
+        else
+            lsmtest::append32(bytes, static_cast<uint32_t>(field));
+    }
+    ASSERT_EQ(bytes.size(), 4u + 228u);
+    lsmtest::put32(bytes, 4 + 124, 0x80000000u);  // OffsetScanInformation beyond 2 GiB
+    lsmtest::put32(bytes, 4 + 12, 0xFFFFFFFFu);   // DimensionY of -1 is kept as read
+    FILE* stream = streamOf(bytes);
+    LsmInfo info;
+    readLsmInfo(stream, 4, info);
+    EXPECT_EQ(std::ftell(stream), 4 + 228);
+    ASSERT_EQ(info.size(), static_cast<size_t>(LsmInfoFieldCount));
+    for (int field = 0; field < LsmInfoFieldCount; ++field) {
+        if (field == OffsetScanInformation || field == DimensionY) continue;
+        EXPECT_EQ(info[field], kinds[field] == 'f' ? field + 0.5 : field) << "field " << field;
+    }
+    EXPECT_EQ(info[OffsetScanInformation], -2147483648.0);
+    EXPECT_EQ(info[DimensionY], -1.0);
+    std::fclose(stream);
+}
+
+TEST(LsmInfoBlock, CutShortIsFatal) {
+    Bytes bytes(100, 0);
+    EXPECT_EXIT(
+        {
+            LsmInfo info;
+            readLsmInfo(streamOf(bytes), 0, info);
+        },
+        ExitedWithCode(1), exactly(endOfFile));
+}
+
+// Runs the whole walk lsm-to-ics makes over a file, as far as the reader goes.
+void walkWholeFile(const Bytes& bytes) {
+    FILE* stream = streamOf(bytes);
+    DirectoryList directories;
+    StripOffsetList offsets;
+    LsmInfo info;
+    ScanInfoNumbers numbers;
+    ScanInfoTexts texts;
+    readTiffHeader(stream, headerMessages);
+    const int32_t infoOffset = readFirstDirectory(stream, directories, &offsets);
+    const int32_t next = toInt32(read(stream, 4, 1, 'l'));
+    readLsmInfo(stream, infoOffset, info);
+    readFollowingDirectories(stream, next, directories);
+    readScanInfo(stream, toInt32(info[OffsetScanInformation]), numbers, texts);
+    std::exit(0);
+}
+
+TEST(HostileFiles, TruncatedAtEveryByteEndsWithAMessageAndStatus1) {
+    lsmtest::LsmContent content;
+    content.channels = 3;
+    content.slices = 2;
+    content.scanInfo.wavelengths = {488, 543, 633};
+    lsmtest::LsmLayout layout;
+    const Bytes whole = lsmtest::buildLsmFile(content, &layout);
+    // Everything in front of the pixel data is read; the scan information comes last.
+    for (uint64_t cut = 0; cut <= layout.pixelData; ++cut) {
+        const Bytes truncated(whole.begin(), whole.begin() + static_cast<long>(cut));
+        if (cut == layout.pixelData)
+            EXPECT_EXIT(walkWholeFile(truncated), ExitedWithCode(0), exactly(""))
+                << "cut at " << cut;
+        else
+            EXPECT_EXIT(walkWholeFile(truncated), ExitedWithCode(1), "Terminating\\.\\.\\.\n$")
+                << "cut at " << cut;
+    }
+}

@@ -1,0 +1,152 @@
+// The scan-information walk and the conversion of its start time.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "lsm_reader.h"
+#include "lsm_writer.h"
+#include "test_support.h"
+
+using namespace lsm;
+using lsmtest::Bytes;
+using lsmtest::exactly;
+using testing::ExitedWithCode;
+
+namespace {
+
+struct Walk {
+    ScanInfoNumbers numbers;
+    ScanInfoTexts texts;
+    long positionAfter = 0;
+};
+
+// Walks a tree that starts at offset 4 of the bytes.
+Walk walk(const Bytes& tree) {
+    Bytes bytes(4 + tree.size(), 0xAB);
+    std::copy(tree.begin(), tree.end(), bytes.begin() + 4);
+    FILE* stream = lsmtest::streamOf(bytes);
+    Walk result;
+    readScanInfo(stream, 4, result.numbers, result.texts);
+    result.positionAfter = std::ftell(stream) - 4;
+    std::fclose(stream);
+    return result;
+}
+
+std::vector<double> dateAndTime(int y, int mo, int d, int h, int mi, int s) {
+    return {double(y), double(mo), double(d), double(h), double(mi), double(s)};
+}
+
+std::vector<double> calendarOf(double oleDate) {
+    CalendarTime t{};
+    if (!oleDateToCalendar(oleDate, t)) return std::vector<double>(6, -1.0);
+    return dateAndTime(t.year, t.month, t.day, t.hour, t.minute, t.second);
+}
+
+}  // namespace
+
+TEST(ScanInfo, RecordingTreeGivesStartTimeWavelengthsAndTextsInFileOrder) {
+    lsmtest::ScanInfoContent content;
+    content.startTime = lsmtest::oleDate(2006, 5, 17, 13, 45, 2);
+    content.wavelengths = {488, 543, 633};
+    const Bytes tree = lsmtest::scanInfoTree(content);
+    Walk result = walk(tree);
+    std::vector<double> expected = dateAndTime(2006, 5, 17, 13, 45, 2);
+    expected.insert(expected.end(), {488, 543, 633});
+    EXPECT_EQ(result.numbers, expected);
+    ASSERT_GE(result.texts.size(), 5u);
+    EXPECT_EQ(result.texts[objectiveTextPosition], content.objective);
+    EXPECT_EQ(result.texts[0], content.name);
+    EXPECT_EQ(result.texts[4], "Ch1");  // from a block three levels down
+    EXPECT_EQ(result.positionAfter, static_cast<long>(tree.size()));
+}
+
+TEST(ScanInfo, EntriesOfEveryKind) {
+    Bytes tree;
+    lsmtest::appendScanBlockStart(tree, 0x10000000);
+    lsmtest::appendScanDouble(tree, 0x10000036, 1.25);  // 31 December 1899, 06:00
+    lsmtest::appendScanDouble(tree, 0x10000036, 1e9);   // beyond 9999: six -1 values
+    lsmtest::appendScanDouble(tree, 0x12345678, 7.0);   // unknown tag: ignored
+    lsmtest::appendScanEntry(tree, 0x10000040, 4, 6, {1, 2, 3, 4});  // consumes 4 bytes
+    lsmtest::appendScanEntry(tree, 0x10000041, 2, 3, {'a', 'b', 'c'});  // no NUL
+    lsmtest::appendScanEntry(tree, 0x10000042, 2, 0, {});
+    lsmtest::appendScanEntry(tree, 0x90000003, 5, 7, {});  // no first value: ignored
+    lsmtest::appendScanEntry(tree, 0x90000003, 5, 16, Bytes(16, 0));
+    lsmtest::appendScanBlockEnd(tree);
+    Walk result = walk(tree);
+    std::vector<double> expected = dateAndTime(1899, 12, 31, 6, 0, 0);
+    expected.insert(expected.end(), 6, -1.0);
+    expected.push_back(0.0);
+    EXPECT_EQ(result.numbers, expected);
+    EXPECT_EQ(result.texts, ScanInfoTexts({"abc", ""}));
+    EXPECT_EQ(result.positionAfter, static_cast<long>(tree.size()));
+}
+
+TEST(ScanInfo, WalkEndsWhenDepthComesBackToOne) {
+    // A first entry that is not a block ends the walk at once.
+    Bytes single;
+    lsmtest::appendScanText(single, 0x10000001, "alone");
+    lsmtest::appendScanText(single, 0x10000002, "never read");
+    EXPECT_EQ(walk(single).texts, ScanInfoTexts({"alone"}));
+    // An end marker at depth 1 brings it to 0; two openings bring it back to 1.
+    Bytes down;
+    lsmtest::appendScanBlockEnd(down);
+    lsmtest::appendScanText(down, 1, "at depth 0");
+    lsmtest::appendScanBlockStart(down, 2);
+    lsmtest::appendScanText(down, 3, "after");
+    EXPECT_EQ(walk(down).texts, ScanInfoTexts({"at depth 0"}));
+}
+
+TEST(ScanInfo, FatalEntries) {
+    const char* unknownType = "Data type not defined in LSM! (1)\nTerminating...\n";
+    const char* pastEnd = "A value array or text runs past the end of the file.\nTerminating...\n";
+    const char* endOfFile =
+        "Unexpected end of file: the file is shorter than its structure says.\nTerminating...\n";
+    for (uint32_t type : {1u, 3u, 6u}) {
+        Bytes tree;
+        lsmtest::appendScanBlockStart(tree, 0x10000000);
+        lsmtest::appendScanEntry(tree, 0x10000001, type, 4, {0, 0, 0, 0});
+        EXPECT_EXIT(walk(tree), ExitedWithCode(1), exactly(unknownType)) << "type " << type;
+    }
+    for (uint32_t type : {2u, 4u, 5u}) {
+        Bytes tree;
+        lsmtest::appendScanBlockStart(tree, 0x10000000);
+        lsmtest::appendScanEntry(tree, 0x10000001, type, 0xFFFFFFFFu, {0, 0, 0, 0});
+        EXPECT_EXIT(walk(tree), ExitedWithCode(1), exactly(pastEnd)) << "type " << type;
+    }
+    Bytes neverClosed;
+    lsmtest::appendScanBlockStart(neverClosed, 0x10000000);
+    lsmtest::appendScanBlockStart(neverClosed, 0x20000000);
+    lsmtest::appendScanText(neverClosed, 0x10000001, "open");
+    EXPECT_EXIT(walk(neverClosed), ExitedWithCode(1), exactly(endOfFile));
+}
+
+TEST(OleDate, KnownDatesAndTheConventionForNegativeDays) {
+    EXPECT_EQ(calendarOf(lsmtest::oleDate(2006, 5, 17, 13, 45, 2)),
+              dateAndTime(2006, 5, 17, 13, 45, 2));
+    EXPECT_EQ(calendarOf(0.0), dateAndTime(1899, 12, 30, 0, 0, 0));
+    EXPECT_EQ(calendarOf(-1.25), dateAndTime(1899, 12, 29, 6, 0, 0));
+    EXPECT_EQ(calendarOf(-0.5), dateAndTime(1899, 12, 30, 12, 0, 0));
+    EXPECT_EQ(calendarOf(60.0), dateAndTime(1900, 2, 28, 0, 0, 0));
+    EXPECT_EQ(calendarOf(61.0), dateAndTime(1900, 3, 1, 0, 0, 0));
+    EXPECT_EQ(calendarOf(39142.0), dateAndTime(2007, 3, 1, 0, 0, 0));
+}
+
+TEST(OleDate, RoundsToTheNearestSecond) {
+    const double second = 1.0 / 86400.0;
+    EXPECT_EQ(calendarOf(1.0 + 0.4 * second), dateAndTime(1899, 12, 31, 0, 0, 0));
+    EXPECT_EQ(calendarOf(1.0 + 0.6 * second), dateAndTime(1899, 12, 31, 0, 0, 1));
+    EXPECT_EQ(calendarOf(1.0 - 0.2 * second), dateAndTime(1899, 12, 31, 0, 0, 0));
+    EXPECT_EQ(calendarOf(-1.0 - (1.0 - 0.2 * second)), dateAndTime(1899, 12, 30, 0, 0, 0));
+}
+
+TEST(OleDate, RangeLimitsAndValuesThatAreNotDates) {
+    EXPECT_EQ(calendarOf(-657434.0), dateAndTime(100, 1, 1, 0, 0, 0));
+    EXPECT_EQ(calendarOf(2958465.0 + 86399.0 / 86400.0), dateAndTime(9999, 12, 31, 23, 59, 59));
+    const std::vector<double> invalid(6, -1.0);
+    EXPECT_EQ(calendarOf(-657434.0001), invalid);
+    EXPECT_EQ(calendarOf(2958466.0), invalid);
+    EXPECT_EQ(calendarOf(2958465.9999999), invalid);  // rounds into the year 10000
+    EXPECT_EQ(calendarOf(std::nan("")), invalid);
+    EXPECT_EQ(calendarOf(INFINITY), invalid);
+}

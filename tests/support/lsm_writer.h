@@ -1,0 +1,91 @@
+// Writer of small, exact LSM files for the tests, the built-in sample and the benchmarks.
+// Layout as microscopes write it: a little-endian TIFF, per z plane an image directory followed
+// by a thumbnail directory, all directories back to back, the LSM entry (34412) last in the first
+// directory, the 228-byte information block and a scan-information tree.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace lsmtest {
+
+using Bytes = std::vector<uint8_t>;
+
+struct ScanInfoContent {
+    std::string name = "Image 1";
+    std::string description = "Test recording";
+    std::string notes = "";
+    std::string objective = "Plan-Apochromat 63x/1.40 Oil DIC M27";
+    bool hasStartTime = true;
+    double startTime = 38854.573;  // OLE Automation date
+    std::vector<double> wavelengths = {488.0};
+};
+
+struct LsmContent {
+    uint32_t width = 8;
+    uint32_t height = 4;
+    uint32_t slices = 1;
+    uint32_t channels = 1;
+    uint16_t bitsPerSample = 16;
+    uint32_t timeFrames = 1;
+    double voxelSizeX = 0.1e-6;  // metres
+    double voxelSizeY = 0.1e-6;
+    double voxelSizeZ = 0.5e-6;
+    double timeInterval = 0;
+    uint32_t thumbnailWidth = 2;
+    uint32_t thumbnailHeight = 2;
+    uint16_t compression = 1;
+    uint32_t seed = 0;   // varies the pixel values, for example per time point
+    ScanInfoContent scanInfo;
+    Bytes rawScanInfo;   // when not empty, written instead of the tree made from scanInfo
+};
+
+// Where the parts of a built file lie.
+struct LsmLayout {
+    uint32_t firstDirectory = 0;
+    std::vector<uint32_t> directories;  // image and thumbnail directories in file order
+    uint32_t lsmEntry = 0;              // start of the LSM entry in the first directory
+    uint32_t lsmInfo = 0;
+    uint32_t scanInfo = 0;
+    uint64_t pixelData = 0;
+    uint64_t planeBytes = 0;
+    uint64_t planeStride = 0;           // from one z plane of a channel to the next
+    uint64_t fileSize = 0;
+};
+
+// The bytes of the plane of channel (counted from 0) at slice z (counted from 0).
+Bytes planeData(const LsmContent& content, uint32_t channel, uint32_t z);
+
+// The whole file in memory, with its layout if asked.
+Bytes buildLsmFile(const LsmContent& content, LsmLayout* layout = nullptr);
+
+// The same file streamed to disk plane by plane (large files for the benchmarks).
+void writeLsmFile(const std::string& path, const LsmContent& content);
+
+// OLE Automation date of a calendar date and time.
+double oleDate(int year, int month, int day, int hour, int minute, int second);
+
+// Scan-information entries, for trees of the tests' own making.
+void appendScanBlockStart(Bytes& bytes, uint32_t tag);
+void appendScanBlockEnd(Bytes& bytes);
+void appendScanText(Bytes& bytes, uint32_t tag, const std::string& text);
+void appendScanDouble(Bytes& bytes, uint32_t tag, double value);
+void appendScanInteger(Bytes& bytes, uint32_t tag, uint32_t value);
+void appendScanEntry(Bytes& bytes, uint32_t tag, uint32_t type, uint32_t size, const Bytes& data);
+Bytes scanInfoTree(const ScanInfoContent& scanInfo);
+
+// Little-endian values, appended or put at a position.
+void append16(Bytes& bytes, uint16_t value);
+void append32(Bytes& bytes, uint32_t value);
+void appendDouble(Bytes& bytes, double value);
+void put16(Bytes& bytes, size_t at, uint16_t value);
+void put32(Bytes& bytes, size_t at, uint32_t value);
+void putDouble(Bytes& bytes, size_t at, double value);
+// A 12-byte TIFF directory entry.
+void appendTiffEntry(Bytes& bytes, uint16_t tag, uint16_t type, uint32_t count, uint32_t value);
+
+void writeBytes(const std::string& path, const Bytes& bytes);
+Bytes readBytes(const std::string& path);
+
+}  // namespace lsmtest
