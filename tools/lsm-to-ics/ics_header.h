@@ -1,0 +1,55 @@
+// The description of an output image to libics, shared by lsm-to-ics and ics-split: layout,
+// units, dimension names and scales, sensor parameters and history, on one open handle.
+#pragma once
+
+#include <libics.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// Sensor values of one output channel. Without an excitation wavelength the channel gets no
+// per-channel sensor call; without a pinhole radius only that call is left out.
+struct SensorChannel {
+    std::optional<double> excitationWavelength;
+    std::optional<double> pinholeRadius;
+    double emissionWavelength = 0;
+};
+
+struct IcsHeaderValues {
+    std::string icsFileName;  // output base name + ".ids"; libics derives the header's name
+    int icsVersion = 2;       // 1: header and separate data file; 2: one file
+    Ics_DataType dataType = Ics_uint16;
+    size_t columns = 0;
+    size_t rows = 0;
+    size_t zCount = 0;
+    size_t timeCount = 0;
+    size_t channelCount = 0;
+    double scaleX = 0;  // in the units written: micrometers, seconds
+    double scaleY = 0;
+    double scaleZ = 0;
+    double scaleT = 0;
+    std::vector<SensorChannel> sensorChannels;  // one per output channel
+    std::optional<double> numericalAperture;
+    bool writeLensRefractiveIndex = true;
+    long timeStart = 1;  // the history's time range
+    long timeEnd = 1;
+};
+
+// Dimension sizes in libics order: all five with two or more channels; with one channel a z or
+// t count below 2 is left out, t moving to position 2 when z is.
+std::vector<size_t> icsLayoutSizes(size_t columns, size_t rows, size_t zCount, size_t timeCount,
+                                   size_t channelCount);
+
+// Whether dimension 2 is time (one channel, no z dimension, several time points).
+bool dimensionTwoIsTime(size_t zCount, size_t timeCount, size_t channelCount);
+
+// The emission wavelength assumed for an excitation wavelength.
+double emissionWavelengthFor(double excitationWavelength);
+
+// Opens the output handle and describes the image. Failures of the calls that are tested are
+// reported on standard error and the run goes on.
+ICS* setupIcsHeader(const IcsHeaderValues& values);
+
+// Hands the data to libics and closes the handle; closeFailedMessage on failure.
+void completeIcsHeader(ICS* ics, const void* data, size_t bytes, const char* closeFailedMessage);

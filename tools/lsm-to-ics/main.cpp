@@ -1,0 +1,494 @@
+// lsm-to-ics: a numbered series of LSM files, one per time point, into one ICS image.
+#include <libics.h>
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "ics_header.h"
+#include "lsm_reader.h"
+
+namespace {
+
+const char* const usage =
+    "usage: lsm-to-ics -s FIRST -j STEP -e LAST PATTERN -o NAME -z ZSTART ZEND\n"
+    "                  -c CHANNEL... -t INTERVAL [-S1|-S2]\n"
+    "  PATTERN names the series' files with one run of \"?\" for the number (img??.lsm);\n"
+    "  NAME is cut at its first \".\"; -S1 writes NAME.ics and NAME.ids, -S2 (default) NAME.ics.";
+const char* const missingRequiredOptions =
+    "The options -z and -t are required.\n%s\nTerminating...";
+const char* const missingOptionValue = "Option %s needs %d value(s) after it.\nTerminating...";
+const char* const channelListNotClosed =
+    "The channel list after -c must be closed by -t.\nTerminating...";
+const char* const seriesBeforeStartAndStep =
+    "Option -e must come after -s and -j: the series is expanded where -e stands.\nTerminating...";
+const char* const secondSeries = "Option -e may be given only once.\nTerminating...";
+const char* const patternMarksNotOneRun =
+    "The \"?\" marks of the pattern %s must form one run.\nTerminating...";
+const char* const numberTooWide =
+    "Series number %lld needs more digits than the pattern %s has \"?\" marks.\nTerminating...";
+const char* const negativeSeriesNumber =
+    "Series numbers cannot be negative (-s %d).\nTerminating...";
+const char* const seriesNeverEnds =
+    "The series step (-j %d) must be above 0 for the series %d to %d to end.\nTerminating...";
+const char* const zStartBelowOne = "The first slice (-z) must be 1 or more.\nTerminating...";
+const char* const zEndBelowZStart =
+    "The last slice (-z %d %d) must not lie below the first.\nTerminating...";
+const char* const emptyOutputBase =
+    "The output base name is empty: the name after -o is cut at its first \".\", so give one "
+    "such as -o out/cell.\nTerminating...";
+const char* const incorrectFileFormat = "Incorrect file format.\nTerminating...";
+const char* const tooFewFirstEntries =
+    "%s: the first directory has too few entries for an LSM file.\nTerminating...";
+const char* const tooFewImageEntries =
+    "%s: the second image's directory has fewer than seven entries.\nTerminating...";
+const char* const compressedInput =
+    "%s: the image data is compressed (Compression %d); only uncompressed LSM files can be "
+    "copied.\nTerminating...";
+const char* const unsupportedBitDepth =
+    "%s: a bit depth of %d is not supported; only 8 and 16 bits per sample can be "
+    "converted.\nTerminating...";
+const char* const emptyPlane = "%s: the image size %d x %d holds no pixels.\nTerminating...";
+const char* const channelOutOfRange =
+    "%s: channel %d does not exist; the file has channels 1 to %zu.\nTerminating...";
+const char* const sliceOutOfRange =
+    "%s: slice %d does not exist; the file has slices 1 to %d.\nTerminating...";
+const char* const differentFromFirstFile =
+    "%s: its size or bit depth (%d x %d, %d bits) differs from the first file's (%d x %d, %d "
+    "bits).\nTerminating...";
+const char* const noStartTime =
+    "The scan information holds no start time of the recording.\nTerminating...";
+const char* const missingWavelength =
+    "Warning: the scan information holds no illumination wavelength for channel %d; its sensor "
+    "parameters are not written.\n";
+const char* const unknownNumericalAperture =
+    "Warning: the objective's numerical aperture is unknown; the numerical aperture and the "
+    "pinhole radii are not written.\n";
+const char* const noMemory = "no memory";
+const char* const couldNotReadPlane = "Could not read all data into buffer\nTerminating...";
+const char* const dataFileNotOpen = "Could not open ids image file for appending\nTerminating...";
+const char* const couldNotAppend = "Could not append all data into file\nTerminating...";
+const char* const couldNotReopenData =
+    "Could not open the data file %s to read it back.\nTerminating...";
+const char* const couldNotReadImage = "Could not read all image data into file...terminating\n";
+const char* const firstPlaneCloseFailed = "2. Could not close ICS file!\n";
+const char* const finalCloseFailed = "Could not close ICS file!\n";
+
+constexpr double micrometresPerMetre = 1e6;
+constexpr double airyFactor = 0.61;
+
+struct ExtractionPlan {
+    int seriesStart = 0;
+    int seriesStep = 0;
+    int seriesEnd = 0;
+    std::vector<std::string> inputFiles;
+    std::string outputBase;
+    int zStart = 0;
+    int zEnd = 0;
+    std::vector<int> channels;
+    double timeInterval = 0;
+    int icsVersion = 2;
+};
+
+// What the whole run keeps between files: the header, the first file's geometry, one buffer.
+struct ConversionState {
+    ICS* ics = nullptr;
+    bool headerSetUp = false;
+    bool firstPlaneWritten = false;
+    int32_t columns = 0;
+    int32_t rows = 0;
+    int32_t bitDepth = 0;
+    unsigned char* plane = nullptr;  // one plane, allocated once a plane is known to fit
+};
+
+// One input file while it is open.
+struct LsmFile {
+    const char* name = nullptr;
+    FILE* stream = nullptr;
+    lsm::DirectoryList directories;
+    lsm::StripOffsetList stripOffsets;
+    lsm::LsmInfo info;
+    int32_t nextDirectoryOffset = 0;
+    int32_t bitDepth = 0;
+    int64_t planeStride = 0;
+    uint64_t planeBytes = 0;
+    int bytesPerPixel = 0;
+};
+
+[[noreturn]] void failWith(const char* format, ...) {
+    char message[2048];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(message, sizeof message, format, arguments);
+    va_end(arguments);
+    lsm::fail(message);
+}
+
+[[noreturn]] void failNoMemory() {
+    std::printf("%s\n", noMemory);
+    std::fflush(stdout);
+    std::exit(1);
+}
+
+void warn(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    std::fflush(stderr);
+}
+
+void printLine(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    std::vprintf(format, arguments);
+    va_end(arguments);
+    std::putchar('\n');
+    std::fflush(stdout);
+}
+
+// Leading blanks, an optional sign, then digits; no digits gives 0. Saturates at the int range.
+int leadingInteger(const char* text) {
+    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+    const bool negative = *text == '-';
+    if (*text == '-' || *text == '+') ++text;
+    long long value = 0;
+    for (; std::isdigit(static_cast<unsigned char>(*text)) && value <= INT_MAX; ++text)
+        value = value * 10 + (*text - '0');
+    if (negative) value = -value;
+    return static_cast<int>(value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : value);
+}
+
+// The values of an option: fatal when the command line ends before them.
+char** optionValues(int argc, char** argv, int at, int count) {
+    if (at + count >= argc) failWith(missingOptionValue, argv[at], count);
+    return argv + at + 1;
+}
+
+std::string numberedName(const std::string& pattern, size_t runStart, size_t runLength,
+                         long long number) {
+    std::string digits = std::to_string(number);
+    if (digits.size() > runLength) failWith(numberTooWide, number, pattern.c_str());
+    digits.insert(0, runLength - digits.size(), '0');
+    return pattern.substr(0, runStart) + digits + pattern.substr(runStart + runLength);
+}
+
+// The input files of the series: the run of "?" replaced by each number, zero-padded.
+std::vector<std::string> expandSeries(const std::string& pattern, int start, int step, int end) {
+    const size_t runStart = pattern.find('?');
+    size_t runLength = 0;
+    if (runStart != std::string::npos) {
+        runLength = pattern.find_first_not_of('?', runStart) - runStart;
+        if (pattern.find('?', runStart + runLength) != std::string::npos)
+            failWith(patternMarksNotOneRun, pattern.c_str());
+    }
+    std::vector<std::string> names;
+    if (start > end) return names;
+    if (step <= 0) failWith(seriesNeverEnds, step, start, end);
+    if (start < 0) failWith(negativeSeriesNumber, start);
+    for (long long n = start; n <= end; n += step)
+        names.push_back(runLength ? numberedName(pattern, runStart, runLength, n) : pattern);
+    return names;
+}
+
+ExtractionPlan readCommandLine(int argc, char** argv) {
+    ExtractionPlan plan;
+    bool seenStart = false, seenStep = false, seenSeries = false, seenOutput = false;
+    bool seenZ = false, seenTime = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "-s") {
+            plan.seriesStart = leadingInteger(optionValues(argc, argv, i, 1)[0]);
+            seenStart = true;
+        } else if (argument == "-j") {
+            plan.seriesStep = leadingInteger(optionValues(argc, argv, i, 1)[0]);
+            seenStep = true;
+        } else if (argument == "-e") {
+            char** values = optionValues(argc, argv, i, 2);
+            if (!seenStart || !seenStep) lsm::fail(seriesBeforeStartAndStep);
+            if (seenSeries) lsm::fail(secondSeries);
+            seenSeries = true;
+            plan.seriesEnd = leadingInteger(values[0]);
+            plan.inputFiles =
+                expandSeries(values[1], plan.seriesStart, plan.seriesStep, plan.seriesEnd);
+        } else if (argument == "-o") {
+            const std::string name = optionValues(argc, argv, i, 1)[0];
+            printLine("%s", name.c_str());
+            plan.outputBase = name.substr(0, name.find('.'));
+            seenOutput = true;
+        } else if (argument == "-z") {
+            char** values = optionValues(argc, argv, i, 2);
+            plan.zStart = leadingInteger(values[0]);
+            plan.zEnd = leadingInteger(values[1]);
+            printLine("zstart = %d ; zend = %d", plan.zStart, plan.zEnd);
+            seenZ = true;
+        } else if (argument == "-c") {
+            int j = i + 1;
+            for (; j < argc && std::strcmp(argv[j], "-t") != 0; ++j)
+                plan.channels.push_back(leadingInteger(argv[j]));
+            if (j == argc) lsm::fail(channelListNotClosed);
+        } else if (argument == "-t") {
+            plan.timeInterval = std::strtod(optionValues(argc, argv, i, 1)[0], nullptr);
+            printLine("time interval = %g", plan.timeInterval);
+            seenTime = true;
+        } else if (argument == "-S1" || argument == "-s1") {
+            plan.icsVersion = 1;
+        } else if (argument == "-S2" || argument == "-s2") {
+            plan.icsVersion = 2;
+        }
+    }
+    if (!seenZ || !seenTime) failWith(missingRequiredOptions, usage);
+    if (plan.zStart < 1) lsm::fail(zStartBelowOne);
+    if (plan.zEnd < plan.zStart) failWith(zEndBelowZStart, plan.zStart, plan.zEnd);
+    if (!seenOutput || plan.outputBase.empty()) lsm::fail(emptyOutputBase);
+    return plan;
+}
+
+int32_t lsmInt(const LsmFile& file, lsm::LsmInfoField field) {
+    return lsm::toInt32(file.info[field]);
+}
+
+// Opens a file and reads what the report needs: header, first directory, information block.
+LsmFile openLsmFileForReport(const std::string& name) {
+    LsmFile file;
+    file.name = name.c_str();
+    file.stream = lsm::openLsmFile(file.name);
+    lsm::readTiffHeader(file.stream, {incorrectFileFormat, incorrectFileFormat});
+    const int32_t lsmInfoOffset =
+        lsm::readFirstDirectory(file.stream, file.directories, &file.stripOffsets);
+    file.nextDirectoryOffset = lsm::toInt32(lsm::read(file.stream, 4, 1, 'l'));
+    lsm::readLsmInfo(file.stream, lsmInfoOffset, file.info);
+    if (file.directories[0].size() <= lsm::bitsPerSampleEntry)
+        failWith(tooFewFirstEntries, file.name);
+    file.bitDepth = file.directories[0][lsm::bitsPerSampleEntry].firstValue;
+    return file;
+}
+
+void printReport(const ExtractionPlan& plan, const LsmFile& file) {
+    printLine("************************ ORIGINAL LSMINFO ***************************** ");
+    printLine("#zslices = %d ; #timeframes = %g", lsmInt(file, lsm::DimensionZ),
+              file.info[lsm::DimensionTime]);
+    printLine("#rows = %d ; #cols = %d", lsmInt(file, lsm::DimensionY),
+              lsmInt(file, lsm::DimensionX));
+    printLine("#channels = %g ; bitdepth = %d", file.info[lsm::DimensionChannels], file.bitDepth);
+    printLine("\n************************ DESIRED EXTRACTION ***************************");
+    printLine("#zslices = %d ; #timeframes = %zu", plan.zEnd - plan.zStart + 1,
+              plan.inputFiles.size());
+    printLine("channel size %zu", plan.channels.size());
+    for (int channel : plan.channels) printLine("channel# = %d", channel);
+}
+
+int32_t compressionOf(const lsm::TiffDirectory& directory) {
+    constexpr int32_t compressionTag = 259;
+    for (const lsm::TiffEntryRecord& entry : directory)
+        if (entry.tag == compressionTag) return entry.firstValue;
+    return 1;  // the TIFF default: uncompressed
+}
+
+// Refuses what would copy something other than the pixels that the header describes.
+void checkFileAgainstPlan(const ExtractionPlan& plan, int channel, const LsmFile& file,
+                          const ConversionState& run) {
+    const int32_t compression = compressionOf(file.directories[0]);
+    if (compression != 1) failWith(compressedInput, file.name, compression);
+    if (file.bitDepth != 8 && file.bitDepth != 16)
+        failWith(unsupportedBitDepth, file.name, file.bitDepth);
+    const int32_t columns = lsmInt(file, lsm::DimensionX), rows = lsmInt(file, lsm::DimensionY);
+    if (columns < 1 || rows < 1) failWith(emptyPlane, file.name, columns, rows);
+    if (channel < 1 || static_cast<size_t>(channel) > file.stripOffsets.size())
+        failWith(channelOutOfRange, file.name, channel, file.stripOffsets.size());
+    const int32_t slices = lsmInt(file, lsm::DimensionZ);
+    if (plan.zEnd > slices) failWith(sliceOutOfRange, file.name, plan.zEnd, slices);
+    if (run.headerSetUp &&
+        (columns != run.columns || rows != run.rows || file.bitDepth != run.bitDepth))
+        failWith(differentFromFirstFile, file.name, columns, rows, file.bitDepth, run.columns,
+                 run.rows, run.bitDepth);
+}
+
+// Reads the directories that follow the first and derives where the planes lie.
+void readPlaneGeometry(LsmFile& file) {
+    const bool severalSlices = lsmInt(file, lsm::DimensionZ) > 1;
+    lsm::readFollowingDirectories(file.stream, file.nextDirectoryOffset, file.directories,
+                                  severalSlices ? 2 : 1);
+    if (severalSlices) {
+        // The distance from the first image's channel 1 strip to the second image's.
+        const lsm::TiffDirectory& first = file.directories[0];
+        const lsm::TiffDirectory& second = file.directories[2];
+        if (first.size() <= lsm::stripOffsetsEntry) failWith(tooFewFirstEntries, file.name);
+        if (second.size() <= lsm::stripOffsetsEntry) failWith(tooFewImageEntries, file.name);
+        const auto difference =
+            static_cast<uint32_t>(second[lsm::stripOffsetsEntry].firstValue) -
+            static_cast<uint32_t>(first[lsm::stripOffsetsEntry].firstValue);
+        file.planeStride = static_cast<int32_t>(difference);
+    }
+    file.directories.clear();
+    file.bytesPerPixel = file.bitDepth / 8;
+    file.planeBytes = static_cast<uint64_t>(lsmInt(file, lsm::DimensionX)) *
+                      static_cast<uint64_t>(lsmInt(file, lsm::DimensionY)) *
+                      static_cast<uint64_t>(file.bytesPerPixel);
+}
+
+// The numerical aperture from an objective's name such as "Plan-Apochromat 63x/1.40 Oil".
+std::optional<double> numericalApertureOf(const lsm::ScanInfoTexts& texts) {
+    if (texts.size() <= lsm::objectiveTextPosition) return std::nullopt;
+    const std::string& objective = texts[lsm::objectiveTextPosition];
+    const size_t slash = objective.find('/');
+    if (slash == std::string::npos) return std::nullopt;
+    const size_t piece = objective.find_first_not_of('/', slash);
+    const double aperture =
+        piece == std::string::npos ? 0 : std::strtod(objective.c_str() + piece, nullptr);
+    // An aperture of 0 would make every pinhole radius infinite.
+    if (!(aperture > 0)) return std::nullopt;
+    return aperture;
+}
+
+// The header values of the run, from the plan, the first file and its scan information.
+IcsHeaderValues headerValuesOf(const ExtractionPlan& plan, const LsmFile& file,
+                               const lsm::ScanInfoNumbers& numbers,
+                               const lsm::ScanInfoTexts& texts) {
+    IcsHeaderValues v;
+    v.icsFileName = plan.outputBase + ".ids";
+    v.icsVersion = plan.icsVersion;
+    v.dataType = file.bitDepth == 8 ? Ics_uint8 : Ics_uint16;
+    v.columns = static_cast<size_t>(lsmInt(file, lsm::DimensionX));
+    v.rows = static_cast<size_t>(lsmInt(file, lsm::DimensionY));
+    v.zCount = static_cast<size_t>(plan.zEnd - plan.zStart + 1);
+    v.timeCount = plan.inputFiles.size();
+    v.channelCount = plan.channels.size();
+    v.scaleX = file.info[lsm::VoxelSizeX] * micrometresPerMetre;
+    v.scaleY = file.info[lsm::VoxelSizeY] * micrometresPerMetre;
+    v.scaleZ = file.info[lsm::VoxelSizeZ] * micrometresPerMetre;
+    v.scaleT = plan.timeInterval;
+    v.numericalAperture = numericalApertureOf(texts);
+    if (!v.numericalAperture) warn(unknownNumericalAperture);
+    for (size_t i = 0; i < plan.channels.size(); ++i) {
+        SensorChannel channel;
+        const size_t position = lsm::FirstWavelength + i;
+        if (position < numbers.size()) {
+            const double wavelength = numbers[position];
+            channel.excitationWavelength = wavelength;
+            channel.emissionWavelength = emissionWavelengthFor(wavelength);
+            // The Airy radius, passed in single precision.
+            if (v.numericalAperture)
+                channel.pinholeRadius =
+                    static_cast<float>(wavelength * airyFactor / *v.numericalAperture);
+        } else {
+            warn(missingWavelength, plan.channels[i]);
+        }
+        v.sensorChannels.push_back(channel);
+    }
+    v.writeLensRefractiveIndex = true;
+    v.timeStart = 1;
+    v.timeEnd = static_cast<long>(plan.inputFiles.size());
+    return v;
+}
+
+// Reads the scan information of the first file, prints the acquisition date and describes
+// the output image to libics.
+void setUpHeader(const ExtractionPlan& plan, const LsmFile& file, ConversionState& run) {
+    lsm::ScanInfoNumbers numbers;
+    lsm::ScanInfoTexts texts;
+    lsm::readScanInfo(file.stream, lsmInt(file, lsm::OffsetScanInformation), numbers, texts);
+    if (numbers.size() < lsm::FirstWavelength) lsm::fail(noStartTime);
+    printLine("Timestamp = %g:%g:%g", numbers[lsm::StartYear], numbers[lsm::StartMonth],
+              numbers[lsm::StartDay]);
+    run.ics = setupIcsHeader(headerValuesOf(plan, file, numbers, texts));
+    run.headerSetUp = true;
+    run.columns = lsmInt(file, lsm::DimensionX);
+    run.rows = lsmInt(file, lsm::DimensionY);
+    run.bitDepth = file.bitDepth;
+}
+
+int64_t fileSizeOf(FILE* stream) {
+    struct stat status;
+    return fstat(fileno(stream), &status) == 0 ? static_cast<int64_t>(status.st_size) : 0;
+}
+
+// Copies the planes zStart to zEnd of one channel of a file to the data file.
+void copyPlanes(const ExtractionPlan& plan, int channel, const LsmFile& file, FILE* data,
+                ConversionState& run) {
+    const int64_t fileSize = fileSizeOf(file.stream);
+    // Strip offsets are 32-bit file values: 2 GiB and more read as negative.
+    const auto channelStart =
+        static_cast<int64_t>(static_cast<uint32_t>(file.stripOffsets[channel - 1]));
+    const auto items = static_cast<size_t>(file.planeBytes / file.bytesPerPixel);
+    for (int z = plan.zStart - 1; z <= plan.zEnd - 1; ++z) {
+        printLine("t1,z%d", z);
+        const int64_t position = channelStart + z * file.planeStride;
+        if (position < 0 || position > fileSize ||
+            file.planeBytes > static_cast<uint64_t>(fileSize - position))
+            lsm::fail(couldNotReadPlane);
+        if (!run.plane) run.plane = static_cast<unsigned char*>(std::malloc(file.planeBytes));
+        if (!run.plane) failNoMemory();
+        if (fseeko(file.stream, static_cast<off_t>(position), SEEK_SET) != 0 ||
+            std::fread(run.plane, static_cast<size_t>(file.bytesPerPixel), items, file.stream) !=
+                items)
+            lsm::fail(couldNotReadPlane);
+        if (!run.firstPlaneWritten && plan.icsVersion == 1)
+            completeIcsHeader(run.ics, run.plane, file.planeBytes, firstPlaneCloseFailed);
+        run.firstPlaneWritten = true;
+        if (!data) lsm::fail(dataFileNotOpen);
+        if (std::fwrite(run.plane, static_cast<size_t>(file.bytesPerPixel), items, data) != items)
+            lsm::fail(couldNotAppend);
+    }
+}
+
+void convertFile(const ExtractionPlan& plan, int channel, const std::string& name, FILE* data,
+                 ConversionState& run) {
+    LsmFile file = openLsmFileForReport(name);
+    printReport(plan, file);
+    checkFileAgainstPlan(plan, channel, file, run);
+    readPlaneGeometry(file);
+    if (!run.headerSetUp) setUpHeader(plan, file, run);
+    copyPlanes(plan, channel, file, data, run);
+    std::fclose(file.stream);
+}
+
+// Version 2: the data file is read back, handed to libics for the one ".ics" file, and deleted.
+void completeVersion2(const ExtractionPlan& plan, const std::string& dataFileName,
+                      ConversionState& run) {
+    FILE* data = std::fopen(dataFileName.c_str(), "rb");
+    if (!data) failWith(couldNotReopenData, dataFileName.c_str());
+    const uint64_t bytesPerPixel = static_cast<uint64_t>(run.bitDepth / 8);
+    const uint64_t totalBytes = static_cast<uint64_t>(run.columns) *
+                                static_cast<uint64_t>(run.rows) *
+                                static_cast<uint64_t>(plan.zEnd - plan.zStart + 1) *
+                                plan.inputFiles.size() * plan.channels.size() * bytesPerPixel;
+    void* image = std::malloc(totalBytes);
+    if (!image) {
+        std::fclose(data);
+        std::remove(dataFileName.c_str());
+        failNoMemory();
+    }
+    const size_t items = static_cast<size_t>(totalBytes / bytesPerPixel);
+    if (std::fread(image, static_cast<size_t>(bytesPerPixel), items, data) != items)
+        lsm::fail(couldNotReadImage);
+    completeIcsHeader(run.ics, image, static_cast<size_t>(totalBytes), finalCloseFailed);
+    std::free(image);
+    std::fclose(data);
+    std::remove(dataFileName.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const ExtractionPlan plan = readCommandLine(argc, argv);
+    const std::string dataFileName = plan.outputBase + ".ids";
+    // A data file that cannot be created is reported at the first plane.
+    FILE* data = std::fopen(dataFileName.c_str(), "wb");
+    ConversionState run;
+    for (int channel : plan.channels)
+        for (const std::string& name : plan.inputFiles) convertFile(plan, channel, name, data, run);
+    if (data && std::fclose(data) != 0) lsm::fail(couldNotAppend);
+    if (plan.icsVersion == 2 && run.headerSetUp) completeVersion2(plan, dataFileName, run);
+    std::free(run.plane);
+    printLine("complete");
+    return 0;
+}
