@@ -78,6 +78,8 @@ std::vector<size_t> icsLayoutSizes(size_t columns, size_t rows, size_t zCount, s
     return sizes;
 }
 
+bool sensorParametersFit(size_t channelCount) { return channelCount <= ICS_MAX_LAMBDA; }
+
 bool dimensionTwoIsTime(size_t zCount, size_t timeCount, size_t channelCount) {
     return channelCount == 1 && zCount < 2 && timeCount > 1;
 }
@@ -102,10 +104,10 @@ ICS* setupIcsHeader(const IcsHeaderValues& v) {
     describeDimensions(ics, v);
     // Beyond its channel limit libics refuses the channel count, and writing sensor parameters
     // without sensor channels makes it read outside its own arrays.
-    if (v.channelCount > ICS_MAX_LAMBDA)
-        report(tooManySensorChannels);
-    else
+    if (sensorParametersFit(v.channelCount))
         describeSensor(ics, v);
+    else
+        report(tooManySensorChannels);
     IcsAddHistory(ics, "time_start", std::to_string(v.timeStart).c_str());
     IcsAddHistory(ics, "time_end", std::to_string(v.timeEnd).c_str());
     return ics;

@@ -47,6 +47,9 @@ bool dimensionTwoIsTime(size_t zCount, size_t timeCount, size_t channelCount);
 // The emission wavelength assumed for an excitation wavelength.
 double emissionWavelengthFor(double excitationWavelength);
 
+// Whether libics can hold the sensor parameters of this many channels.
+bool sensorParametersFit(size_t channelCount);
+
 // Opens the output handle and describes the image. Failures of the calls that are tested are
 // reported on standard error and the run goes on.
 ICS* setupIcsHeader(const IcsHeaderValues& values);

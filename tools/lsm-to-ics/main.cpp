@@ -367,7 +367,9 @@ IcsHeaderValues headerValuesOf(const ExtractionPlan& plan, const LsmFile& file,
     v.scaleZ = file.info[lsm::VoxelSizeZ] * micrometresPerMetre;
     v.scaleT = plan.timeInterval;
     v.numericalAperture = numericalApertureOf(texts);
-    if (!v.numericalAperture) warn(unknownNumericalAperture);
+    // Without room for the sensor parameters, what is missing of them goes unsaid.
+    const bool sensorWritten = sensorParametersFit(plan.channels.size());
+    if (!v.numericalAperture && sensorWritten) warn(unknownNumericalAperture);
     for (size_t i = 0; i < plan.channels.size(); ++i) {
         SensorChannel channel;
         const size_t position = lsm::FirstWavelength + i;
@@ -379,7 +381,7 @@ IcsHeaderValues headerValuesOf(const ExtractionPlan& plan, const LsmFile& file,
             if (v.numericalAperture)
                 channel.pinholeRadius =
                     static_cast<float>(wavelength * airyFactor / *v.numericalAperture);
-        } else {
+        } else if (sensorWritten) {
             warn(missingWavelength, plan.channels[i]);
         }
         v.sensorChannels.push_back(channel);
