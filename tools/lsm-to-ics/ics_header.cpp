@@ -4,6 +4,7 @@
 #include <libics_sensor.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -11,6 +12,12 @@ const char* const couldNotOpenIcsForWriting = "Could not open ICS file for writi
 const char* const couldNotSetLayout = "Could not set ICS layout!\n";
 const char* const unableToWriteParameters = "Unable to write parameter fields!\n";
 const char* const unableToWriteSensor = "Unable to write sensor params!\n";
+const char* const noMemory = "no memory";
+const char* const couldNotReopenData =
+    "Could not open the data file %s to read it back.\nTerminating...\n";
+const char* const couldNotReadImage =
+    "Could not read all image data into file...terminating\n\n";
+const char* const finalCloseFailed = "Could not close ICS file!\n";
 const char* const tooManySensorChannels =
     "More than 32 channels: the sensor parameters are not written to the ICS header.\n";
 
@@ -22,6 +29,11 @@ constexpr double pinholeSpacing = 2.53;
 void report(const char* message) {
     std::fputs(message, stderr);
     std::fflush(stderr);
+}
+
+[[noreturn]] void failReporting(const char* message) {
+    report(message);
+    std::exit(1);
 }
 
 // Name, label and position of dimensions 0 to 4, whatever the layout's count: libics refuses
@@ -116,4 +128,31 @@ ICS* setupIcsHeader(const IcsHeaderValues& v) {
 void completeIcsHeader(ICS* ics, const void* data, size_t bytes, const char* closeFailedMessage) {
     IcsSetData(ics, data, bytes);
     if (IcsClose(ics) != IcsErr_Ok) report(closeFailedMessage);
+}
+
+void failNoMemory() {
+    std::printf("%s\n", noMemory);
+    std::fflush(stdout);
+    std::exit(1);
+}
+
+void completeIcsFromDataFile(ICS* ics, const std::string& dataFileName, uint64_t totalBytes,
+                             size_t sampleBytes) {
+    FILE* data = std::fopen(dataFileName.c_str(), "rb");
+    if (!data) {
+        std::fprintf(stderr, couldNotReopenData, dataFileName.c_str());
+        std::exit(1);
+    }
+    void* image = std::malloc(totalBytes ? totalBytes : 1);
+    if (!image) {
+        std::fclose(data);
+        std::remove(dataFileName.c_str());
+        failNoMemory();
+    }
+    const size_t items = static_cast<size_t>(totalBytes / sampleBytes);
+    if (std::fread(image, sampleBytes, items, data) != items) failReporting(couldNotReadImage);
+    completeIcsHeader(ics, image, static_cast<size_t>(totalBytes), finalCloseFailed);
+    std::free(image);
+    std::fclose(data);
+    std::remove(dataFileName.c_str());
 }

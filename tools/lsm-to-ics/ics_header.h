@@ -4,6 +4,7 @@
 
 #include <libics.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,3 +57,11 @@ ICS* setupIcsHeader(const IcsHeaderValues& values);
 
 // Hands the data to libics and closes the handle; closeFailedMessage on failure.
 void completeIcsHeader(ICS* ics, const void* data, size_t bytes, const char* closeFailedMessage);
+
+// Prints "no memory" on standard output, the one fatal message there, and exits with status 1.
+[[noreturn]] void failNoMemory();
+
+// Version 2 completion: reads the data file back whole (totalBytes, in samples of sampleBytes),
+// hands it to libics, which writes the one ".ics" file, and deletes the data file.
+void completeIcsFromDataFile(ICS* ics, const std::string& dataFileName, uint64_t totalBytes,
+                             size_t sampleBytes);

@@ -72,15 +72,10 @@ const char* const missingWavelength =
 const char* const unknownNumericalAperture =
     "Warning: the objective's numerical aperture is unknown; the numerical aperture and the "
     "pinhole radii are not written.\n";
-const char* const noMemory = "no memory";
 const char* const couldNotReadPlane = "Could not read all data into buffer\nTerminating...";
 const char* const dataFileNotOpen = "Could not open ids image file for appending\nTerminating...";
 const char* const couldNotAppend = "Could not append all data into file\nTerminating...";
-const char* const couldNotReopenData =
-    "Could not open the data file %s to read it back.\nTerminating...";
-const char* const couldNotReadImage = "Could not read all image data into file...terminating\n";
 const char* const firstPlaneCloseFailed = "2. Could not close ICS file!\n";
-const char* const finalCloseFailed = "Could not close ICS file!\n";
 
 constexpr double micrometresPerMetre = 1e6;
 constexpr double airyFactor = 0.61;
@@ -130,12 +125,6 @@ struct LsmFile {
     std::vsnprintf(message, sizeof message, format, arguments);
     va_end(arguments);
     lsm::fail(message);
-}
-
-[[noreturn]] void failNoMemory() {
-    std::printf("%s\n", noMemory);
-    std::fflush(stdout);
-    std::exit(1);
 }
 
 void warn(const char* format, ...) {
@@ -453,31 +442,6 @@ void convertFile(const ExtractionPlan& plan, int channel, const std::string& nam
     std::fclose(file.stream);
 }
 
-// Version 2: the data file is read back, handed to libics for the one ".ics" file, and deleted.
-void completeVersion2(const ExtractionPlan& plan, const std::string& dataFileName,
-                      ConversionState& run) {
-    FILE* data = std::fopen(dataFileName.c_str(), "rb");
-    if (!data) failWith(couldNotReopenData, dataFileName.c_str());
-    const uint64_t bytesPerPixel = static_cast<uint64_t>(run.bitDepth / 8);
-    const uint64_t totalBytes = static_cast<uint64_t>(run.columns) *
-                                static_cast<uint64_t>(run.rows) *
-                                static_cast<uint64_t>(plan.zEnd - plan.zStart + 1) *
-                                plan.inputFiles.size() * plan.channels.size() * bytesPerPixel;
-    void* image = std::malloc(totalBytes);
-    if (!image) {
-        std::fclose(data);
-        std::remove(dataFileName.c_str());
-        failNoMemory();
-    }
-    const size_t items = static_cast<size_t>(totalBytes / bytesPerPixel);
-    if (std::fread(image, static_cast<size_t>(bytesPerPixel), items, data) != items)
-        lsm::fail(couldNotReadImage);
-    completeIcsHeader(run.ics, image, static_cast<size_t>(totalBytes), finalCloseFailed);
-    std::free(image);
-    std::fclose(data);
-    std::remove(dataFileName.c_str());
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -489,7 +453,15 @@ int main(int argc, char** argv) {
     for (int channel : plan.channels)
         for (const std::string& name : plan.inputFiles) convertFile(plan, channel, name, data, run);
     if (data && std::fclose(data) != 0) lsm::fail(couldNotAppend);
-    if (plan.icsVersion == 2 && run.headerSetUp) completeVersion2(plan, dataFileName, run);
+    if (plan.icsVersion == 2 && run.headerSetUp) {
+        const uint64_t totalBytes = static_cast<uint64_t>(run.columns) *
+                                    static_cast<uint64_t>(run.rows) *
+                                    static_cast<uint64_t>(plan.zEnd - plan.zStart + 1) *
+                                    plan.inputFiles.size() * plan.channels.size() *
+                                    static_cast<uint64_t>(run.bitDepth / 8);
+        completeIcsFromDataFile(run.ics, dataFileName, totalBytes,
+                                static_cast<size_t>(run.bitDepth / 8));
+    }
     std::free(run.plane);
     printLine("complete");
     return 0;
