@@ -315,7 +315,8 @@ void appendTiffEntry(Bytes& bytes, uint16_t tag, uint16_t type, uint32_t count, 
 void writeBytes(const std::string& path, const Bytes& bytes) {
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) throw std::runtime_error("cannot create " + path);
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const bool written =
+        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     if (std::fclose(file) != 0 || !written) throw std::runtime_error("cannot write " + path);
 }
 

@@ -100,7 +100,8 @@ std::string exactly(const std::string& text) {
 
 FILE* streamOf(const std::vector<uint8_t>& bytes) {
     FILE* stream = std::tmpfile();
-    if (!stream || std::fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size())
+    if (!stream || (!bytes.empty() &&
+                    std::fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size()))
         throw std::runtime_error("cannot write a temporary file");
     std::rewind(stream);
     return stream;
