@@ -37,6 +37,8 @@ const char* const emptyRangeForIcs =
     "An ICS export needs a %s range whose start (%d) does not lie above its end "
     "(%d).\nTerminating...";
 const char* const couldNotOpenIcs = "Could not open ICS file for reading!";
+const char* const tooManyHeaderSensorChannels =
+    "The input header gives %ld sensor channels; libics holds at most %d.\nTerminating...";
 const char* const couldNotCloseInput = "Could not close ICS file!\n";
 const char* const couldNotOpenIds = "Could not open IDS file!";
 const char* const tooManyDimensions =
@@ -217,10 +219,37 @@ bool isKnownLabel(const std::string& label) {
     return label == "x" || label == "y" || label == "z" || label == "t" || label == "ch";
 }
 
+// libics trusts the header's sensor channel count and writes past its own arrays when it is
+// far beyond its limit; such a header is refused before libics reads it. The header's first
+// two characters are its field and line separators.
+void refuseSensorChannelsBeyondLibics(const std::string& headerName) {
+    FILE* header = std::fopen(headerName.c_str(), "rb");
+    if (!header) return;  // libics reports what it cannot open
+    const int fieldSeparator = std::fgetc(header);
+    const int lineSeparator = std::fgetc(header);
+    std::string line;
+    for (int c = 0; c != EOF;) {
+        c = std::fgetc(header);
+        if (c != lineSeparator && c != EOF) {
+            line += static_cast<char>(c == fieldSeparator ? '\t' : c);
+            continue;
+        }
+        const std::string key = "sensor\ts_params\tChannels\t";
+        if (line.compare(0, key.size(), key) == 0) {
+            const long channels = std::strtol(line.c_str() + key.size(), nullptr, 10);
+            if (channels > ICS_MAX_LAMBDA)
+                failWith(tooManyHeaderSensorChannels, channels, ICS_MAX_LAMBDA);
+        }
+        line.clear();
+    }
+    std::fclose(header);
+}
+
 // Reads the input header through libics (IcsOpen adds ".ics" to the base name). A run without
 // a channel list takes every channel of the input.
 IcsInputInfo readInputHeader(SplitOptions& options) {
     IcsInputInfo info;
+    refuseSensorChannelsBeyondLibics(options.inputBase + ".ics");
     ICS* ics = nullptr;
     if (IcsOpen(&ics, options.inputBase.c_str(), "r") != IcsErr_Ok) fail(couldNotOpenIcs);
     int dimensionCount = 0;

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Fuzzes the four programs with AFL++: builds instrumented binaries (AddressSanitizer and
+# UndefinedBehaviorSanitizer), seeds each from small valid files made by the tests' writers, and
+# runs each program for the given time. Findings land in build-fuzz/findings/PROGRAM/.
+#   bash fuzz/run.sh [SECONDS-PER-PROGRAM] [PROGRAM...]
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${1:-1200}
+shift || true
+programs=("$@")
+[ ${#programs[@]} -gt 0 ] || programs=(lsm-to-ics image-info ics-split tiff-to-ids)
+
+if ! command -v afl-fuzz >/dev/null || ! command -v afl-clang-fast++ >/dev/null; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq afl++ clang
+fi
+bash "$top/scripts/install-deps.sh"
+
+fuzz="$top/build-fuzz"
+# The writers that make the seeds, built plainly; the programs, instrumented.
+cmake -S "$top" -B "$fuzz/plain" -DCMAKE_BUILD_TYPE=Release > /dev/null
+cmake --build "$fuzz/plain" -j2 --target make-lsm-series lsm-to-ics ics-split > /dev/null
+AFL_USE_ASAN=1 AFL_USE_UBSAN=1 CC=afl-clang-fast CXX=afl-clang-fast++ \
+  cmake -S "$top" -B "$fuzz/afl" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLSM_BUILD_TESTS=OFF > /dev/null
+AFL_USE_ASAN=1 AFL_USE_UBSAN=1 cmake --build "$fuzz/afl" -j2 > /dev/null
+
+export AFL_SKIP_CPUFREQ=1 AFL_I_DONT_CARE_ABOUT_MISSING_CRASHES=1 AFL_NO_UI=1
+export ASAN_OPTIONS=abort_on_error=1:symbolize=0:detect_leaks=0
+export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1
+plain="$fuzz/plain"
+afl="$fuzz/afl/tools"
+
+# Seeds: a small LSM series, the ICS image lsm-to-ics makes of it, and a TIFF plane.
+seed_files() {
+  local seeds=$1 work=$2
+  mkdir -p "$seeds" "$work"
+  (cd "$work" && "$plain/tests/make-lsm-series" 'seed_t?.lsm' 1 6 4 3 2 16 > /dev/null \
+     && "$plain/tests/make-lsm-series" 'one_t?.lsm' 1 5 3 1 3 8 > /dev/null \
+     && "$plain/tools/lsm-to-ics/lsm-to-ics" -s 1 -j 1 -e 1 'seed_t?.lsm' -o image -z 1 3 \
+          -c 1 2 -t 1 -S1 > /dev/null)
+}
+
+run_fuzzer() {
+  local program=$1
+  local findings="$fuzz/findings/$program" seeds="$fuzz/seeds/$program" work="$fuzz/work/$program"
+  rm -rf "$findings" "$seeds" "$work"
+  seed_files "$seeds" "$work"
+  local target=() input
+  case "$program" in
+    lsm-to-ics)
+      cp "$work/seed_t1.lsm" "$work/one_t1.lsm" "$seeds/"
+      input="$work/in1.lsm"
+      target=("$afl/lsm-to-ics/lsm-to-ics" -s 1 -j 1 -e 1 "$work/in?.lsm" -o "$work/out" -z 1 1
+              -c 1 2 -t 1 -S2) ;;
+    image-info)
+      cp "$work/seed_t1.lsm" "$work/one_t1.lsm" "$seeds/"
+      input="$work/input.lsm"
+      target=("$afl/image-info/image-info" "$input") ;;
+    ics-split)
+      cp "$work/image.ics" "$seeds/"
+      cp "$work/image.ids" "$work/in.ids"
+      input="$work/in.ics"
+      target=("$afl/ics-split/ics-split" -i "$work/in" -o "$work/out" -s2) ;;
+    tiff-to-ids)
+      (cd "$work" && "$plain/tools/ics-split/ics-split" -i image -o plane -z 1 1 -t 1 1 -c 1 \
+         -t 1 1 > /dev/null)
+      cp "$work/seed_t1.lsm" "$seeds/lsm.tif"
+      cp "$work/plane_ch01t0001z001.tif" "$seeds/plane.tif"
+      input="$work/in.tif"
+      # The data file is appended to at every run: let it be /dev/null.
+      ln -sf /dev/null "$work/out.ids"
+      target=("$afl/tiff-to-ids/tiff-to-ids" -i 1 "$input" -o "$work/out") ;;
+    *) echo "unknown program $program" >&2; exit 2 ;;
+  esac
+  echo "== $program: $seconds s"
+  afl-fuzz -i "$seeds" -o "$findings" -f "$input" -t 2000 -m none -V "$seconds" -- "${target[@]}" \
+    > "$fuzz/$program.log" 2>&1 || true
+  local stats="$findings/default/fuzzer_stats"
+  if [ -f "$stats" ]; then
+    grep -E '^(execs_done|saved_crashes|saved_hangs|corpus_count) ' "$stats" | tr -s ' ' | sed 's/^/   /'
+  else
+    echo "   afl-fuzz did not start; see $fuzz/$program.log"
+  fi
+}
+
+for program in "${programs[@]}"; do run_fuzzer "$program"; done
