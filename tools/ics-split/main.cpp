@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ics_header.h"
+#include "standard_options.h"
 
 namespace {
 
@@ -483,6 +484,7 @@ void exportIcsSubset(const SplitOptions& options, const IcsInputInfo& info,
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (answeredStandardOption(argc, argv, "ics-split", usage)) return 0;
     SplitOptions options = readCommandLine(argc, argv);
     IcsInputInfo info = readInputHeader(options);
     reportHeader(info);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "lsm_reader.h"
+#include "standard_options.h"
 
 namespace {
 
@@ -134,6 +135,7 @@ void reportLsm(const char* fileName) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (answeredStandardOption(argc, argv, "image-info", usage)) return 0;
     if (argc < 2) lsm::fail(usage);
     const char* fileName = argv[1];
     // libtiff's own diagnostics stay on; a file it cannot open is read as an LSM file.

@@ -15,6 +15,7 @@
 
 #include "ics_header.h"
 #include "lsm_reader.h"
+#include "standard_options.h"
 
 namespace {
 
@@ -445,6 +446,7 @@ void convertFile(const ExtractionPlan& plan, int channel, const std::string& nam
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (answeredStandardOption(argc, argv, "lsm-to-ics", usage)) return 0;
     const ExtractionPlan plan = readCommandLine(argc, argv);
     const std::string dataFileName = plan.outputBase + ".ids";
     // A data file that cannot be created is reported at the first plane.

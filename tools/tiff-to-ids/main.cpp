@@ -10,7 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "standard_options.h"
+
 namespace {
+
+const char* const usage =
+    "usage: tiff-to-ids -i N FILE... [-o NAME] [-z ZSTART ZEND] [-t TSTART TEND] [-ch CHANNELS]\n"
+    "  Appends the strips of the first image of each TIFF file, in order, to NAME.ids (NAME cut\n"
+    "  at its first \".ics\"; \".ids\" without -o). -z, -t and -ch are only echoed.";
 
 constexpr char zOption[] = "-z";
 constexpr char tOption[] = "-t";
@@ -223,6 +230,7 @@ bool appendTiffFile(const std::string& tiffName, const std::string& dataName) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (answeredStandardOption(argc, argv, "tiff-to-ids", usage)) return 0;
     const RunSettings settings = scanCommandLine(argc, argv);
     for (const std::string& line : settings.echoLines) printLine(line);
 

@@ -1,0 +1,20 @@
+// "--help" and "--version" as a program's only argument, as users expect of command-line tools.
+#pragma once
+
+#include <cstdio>
+#include <cstring>
+
+// Prints the usage or the version on standard output when the only argument asks for it;
+// returns whether it did, so that the program then exits with status 0.
+inline bool answeredStandardOption(int argc, char** argv, const char* program,
+                                   const char* usage) {
+    if (argc != 2) return false;
+    if (std::strcmp(argv[1], "--help") == 0)
+        std::printf("%s\n", usage);
+    else if (std::strcmp(argv[1], "--version") == 0)
+        std::printf("%s %s\n", program, LSM_ICS_VERSION);
+    else
+        return false;
+    std::fflush(stdout);
+    return true;
+}
