@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# Measures each program against the physical floor, with a warm page cache, on inputs made by
+# the tests' writer: throughput as a ratio to cat of the same input bytes, and peak memory from
+# /usr/bin/time; the best of three runs each. Two sizes, 1 GiB and 256 MiB of pixels, show how
+# the cost grows with the work. Run by hand:
+#   bash bench/run.sh [BUILD-FOLDER]
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+bin="$top/${1:-build}"
+tools="$bin/tools"
+work=$(mktemp -d "${BENCH_DIR:-$top}/bench-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+# Runs a command three times, removing the given outputs first each time; prints the best
+# "seconds peak-MiB".
+best_of_three() {
+  local outputs=$1
+  shift
+  for run in 1 2 3; do
+    rm -rf $outputs
+    sync
+    /usr/bin/time -f '%e %M' -o time.txt "$@" > /dev/null
+    awk '{ printf "%s %.1f\n", $1, $2 / 1024 }' time.txt
+  done | sort -n | head -n 1
+}
+
+# Prints one result line: name, seconds, MiB/s, peak memory, ratio to cat of the same bytes.
+report() {
+  local name=$1 bytes=$2 seconds=$3 peak=$4 cat_seconds=$5
+  awk -v n="$name" -v b="$bytes" -v s="$seconds" -v p="$peak" -v c="$cat_seconds" 'BEGIN {
+    if (s < 0.01) s = 0.01
+    printf "  %-24s %6.2f s %8.1f MiB/s  peak %7.1f MiB  ratio to cat %.2f\n",
+           n, s, b / 1048576 / s, p, c / s }'
+}
+
+now() { date +%s.%N; }
+
+measure_size() {
+  local files=$1 label=$2
+  mkdir -p "$label" && cd "$label"
+  "$bin/tests/make-lsm-series" 'in_t??.lsm' "$files" 1024 1024 64 2 16 > /dev/null
+  local series=(-s 1 -j 1 -e "$files" 'in_t??.lsm' -z 1 64 -c 1 2 -t 1)
+  "$tools/lsm-to-ics/lsm-to-ics" "${series[@]}" -o image -S1 > /dev/null
+  mkdir -p planes
+  "$tools/ics-split/ics-split" -i image -o planes/p > /dev/null
+  local plane_count
+  plane_count=$(ls planes | wc -l)
+  sync
+  cat in_t*.lsm image.ids planes/*.tif > /dev/null  # warm the page cache
+  local pixels input planes s p
+  pixels=$(stat -c %s image.ids)
+  input=$(du -cb in_t*.lsm | tail -n 1 | cut -f1)
+  planes=$(du -cb planes/*.tif | tail -n 1 | cut -f1)
+  echo "$label: $files LSM files of $((input / files / 1048576)) MiB, one plane 2 MiB," \
+       "$plane_count TIFF planes"
+
+  read -r s p < <(best_of_three cat.out sh -c 'cat in_t*.lsm > cat.out')
+  local cat_lsm=$s
+  report "cat of the LSM files" "$input" "$s" "$p" "$cat_lsm"
+  read -r s p < <(best_of_three "out.ics out.ids" \
+                    "$tools/lsm-to-ics/lsm-to-ics" "${series[@]}" -o out -S1)
+  report "lsm-to-ics -S1" "$input" "$s" "$p" "$cat_lsm"
+  read -r s p < <(best_of_three "out.ics out.ids" \
+                    "$tools/lsm-to-ics/lsm-to-ics" "${series[@]}" -o out -S2)
+  report "lsm-to-ics -S2" "$input" "$s" "$p" "$cat_lsm"
+
+  read -r s p < <(best_of_three cat.out sh -c 'cat image.ids > cat.out')
+  local cat_ids=$s
+  report "cat of the data file" "$pixels" "$s" "$p" "$cat_ids"
+  mkdir -p split
+  read -r s p < <(best_of_three "split/*" "$tools/ics-split/ics-split" -i image -o split/p)
+  report "ics-split -tif" "$pixels" "$s" "$p" "$cat_ids"
+  read -r s p < <(best_of_three "sub.ics sub.ids" "$tools/ics-split/ics-split" -i image -o sub -s1)
+  report "ics-split -s1" "$pixels" "$s" "$p" "$cat_ids"
+  read -r s p < <(best_of_three "sub.ics sub.ids" "$tools/ics-split/ics-split" -i image -o sub -s2)
+  report "ics-split -s2" "$pixels" "$s" "$p" "$cat_ids"
+
+  read -r s p < <(best_of_three cat.out sh -c 'cat planes/*.tif > cat.out')
+  local cat_tif=$s
+  report "cat of the TIFF planes" "$planes" "$s" "$p" "$cat_tif"
+  read -r s p < <(best_of_three stack.ids "$tools/tiff-to-ids/tiff-to-ids" -i "$plane_count" \
+                    planes/*.tif -o stack)
+  report "tiff-to-ids" "$planes" "$s" "$p" "$cat_tif"
+  rm -rf cat.out out.* sub.* split stack.ids
+  cd ..
+}
+
+echo "$(nproc) cores, $(uname -m); warm page cache; best of three runs"
+measure_size 4 "1 GiB"
+measure_size 1 "256 MiB"
+
+# image-info against Debian's tifffile reading the same metadata of the same LSM file.
+lsm="1 GiB/in_t01.lsm"
+if /usr/bin/python3 -c 'import tifffile' 2> /dev/null; then
+  runs=20
+  start=$(now)
+  for i in $(seq $runs); do "$tools/image-info/image-info" "$lsm" > /dev/null; done
+  ours=$(awk -v a="$start" -v b="$(now)" 'BEGIN { print b - a }')
+  start=$(now)
+  for i in $(seq $runs); do
+    /usr/bin/python3 -c 'import sys, tifffile
+with tifffile.TiffFile(sys.argv[1]) as t:
+    m = t.lsm_metadata
+    s = m["ScanInformation"]
+    print(m["DimensionZ"], m["DimensionTime"], m["VoxelSizeX"], s["Sample0time"])' "$lsm" > /dev/null
+  done
+  theirs=$(awk -v a="$start" -v b="$(now)" 'BEGIN { print b - a }')
+  awk -v o="$ours" -v t="$theirs" -v n="$runs" 'BEGIN {
+    printf "image-info %.1f ms a run, tifffile %.1f ms a run: ratio of wall time %.0f\n",
+           o * 1000 / n, t * 1000 / n, t / o }'
+fi
