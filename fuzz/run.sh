@@ -46,6 +46,7 @@ run_fuzzer() {
   local program=$1
   local findings="$fuzz/findings/$program" seeds="$fuzz/seeds/$program" work="$fuzz/work/$program"
   rm -rf "$findings" "$seeds" "$work"
+  mkdir -p "$fuzz/findings"
   seed_files "$seeds" "$work"
   local target=() input
   case "$program" in
