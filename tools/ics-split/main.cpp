@@ -4,9 +4,6 @@
 #include <sys/stat.h>
 #include <tiffio.h>
 
-#include <cctype>
-#include <climits>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "ics_header.h"
 #include "standard_options.h"
 
@@ -26,7 +24,6 @@ const char* const usage =
     "  Without -z, -t or -c the whole extent of the input is taken. -tif (the default) writes\n"
     "  NAME_chCCtTTTTzZZZ.tif per plane; -s1 writes NAME.ics and NAME.ids, -s2 one NAME.ics.";
 const char* const missingInput = "The input is missing: give it with -i.\n%s";
-const char* const missingOptionValue = "Option %s needs %d value(s) after it.\nTerminating...";
 const char* const emptyOutputBase =
     "The output base name is empty: the name after -o is cut at its first \".\", so give one "
     "such as -o out/cell.\nTerminating...";
@@ -102,54 +99,12 @@ struct IcsInputInfo {
     size_t sampleBytes = 0;                                   // w
 };
 
-[[noreturn]] void fail(const char* message) {
-    std::fputs(message, stderr);
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
-    std::exit(1);
-}
-
-[[noreturn]] void failWith(const char* format, ...) {
-    char message[2048];
-    va_list arguments;
-    va_start(arguments, format);
-    std::vsnprintf(message, sizeof message, format, arguments);
-    va_end(arguments);
-    fail(message);
-}
-
-void printLine(const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    std::vprintf(format, arguments);
-    va_end(arguments);
-    std::putchar('\n');
-    std::fflush(stdout);
-}
-
-// Leading blanks, an optional sign, then digits; no digits gives 0. Saturates at the int range.
-int leadingInteger(const char* text) {
-    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
-    const bool negative = *text == '-';
-    if (*text == '-' || *text == '+') ++text;
-    long long value = 0;
-    for (; std::isdigit(static_cast<unsigned char>(*text)) && value <= INT_MAX; ++text)
-        value = value * 10 + (*text - '0');
-    if (negative) value = -value;
-    return static_cast<int>(value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : value);
-}
-
-char** optionValues(int argc, char** argv, int at, int count) {
-    if (at + count >= argc) failWith(missingOptionValue, argv[at], count);
-    return argv + at + 1;
-}
-
 std::string cutAt(const std::string& text, const char* mark) {
     return text.substr(0, text.find(mark));
 }
 
 Range readRange(char** values) {
-    return {true, leadingInteger(values[0]), leadingInteger(values[1])};
+    return {true, cli::leadingInteger(values[0]), cli::leadingInteger(values[1])};
 }
 
 SplitOptions readCommandLine(int argc, char** argv) {
@@ -157,23 +112,23 @@ SplitOptions readCommandLine(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "-i") {
-            options.inputBase = cutAt(optionValues(argc, argv, i, 1)[0], ".ics");
+            options.inputBase = cutAt(cli::optionValues(argc, argv, i, 1)[0], ".ics");
             options.hasInput = true;
-            printLine("input file : %s", options.inputBase.c_str());
+            cli::printLine("input file : %s", options.inputBase.c_str());
         } else if (argument == "-o") {
-            options.outputBase = cutAt(optionValues(argc, argv, i, 1)[0], ".");
+            options.outputBase = cutAt(cli::optionValues(argc, argv, i, 1)[0], ".");
             options.hasOutput = true;
-            printLine("output file : %s", options.outputBase.c_str());
+            cli::printLine("output file : %s", options.outputBase.c_str());
         } else if (argument == "-z") {
-            options.z = readRange(optionValues(argc, argv, i, 2));
-            printLine("zstart = %d ; zend = %d", options.z.start, options.z.end);
+            options.z = readRange(cli::optionValues(argc, argv, i, 2));
+            cli::printLine("zstart = %d ; zend = %d", options.z.start, options.z.end);
         } else if (argument == "-t") {
-            options.t = readRange(optionValues(argc, argv, i, 2));
-            printLine("tstart = %d ; tend = %d", options.t.start, options.t.end);
+            options.t = readRange(cli::optionValues(argc, argv, i, 2));
+            cli::printLine("tstart = %d ; tend = %d", options.t.start, options.t.end);
         } else if (argument == "-c") {
             // The list ends at the next "-t", which the scan then meets as the time option.
             for (int j = i + 1; j < argc && std::strcmp(argv[j], "-t") != 0; ++j)
-                options.channels.push_back(leadingInteger(argv[j]));
+                options.channels.push_back(cli::leadingInteger(argv[j]));
         } else if (argument == "-TIF" || argument == "-TIFF" || argument == "-tif" ||
                    argument == "-tiff") {
             options.mode = tiffPlanes;
@@ -183,14 +138,14 @@ SplitOptions readCommandLine(int argc, char** argv) {
             options.mode = icsVersion1;
         }
     }
-    if (!options.hasInput) failWith(missingInput, usage);
-    if (!options.hasOutput || options.outputBase.empty()) fail(emptyOutputBase);
+    if (!options.hasInput) cli::failWith(missingInput, usage);
+    if (!options.hasOutput || options.outputBase.empty()) cli::fail(emptyOutputBase);
     for (int channel : options.channels)
-        if (channel < 1) failWith(numberBelowOne, "channel", channel);
+        if (channel < 1) cli::failWith(numberBelowOne, "channel", channel);
     for (const auto& [name, range] : {std::make_pair("time point", options.t),
                                       std::make_pair("slice", options.z)})
         if (range.given && (range.start < 1 || range.end < 1))
-            failWith(numberBelowOne, name, range.start < 1 ? range.start : range.end);
+            cli::failWith(numberBelowOne, name, range.start < 1 ? range.start : range.end);
     return options;
 }
 
@@ -239,7 +194,7 @@ void refuseSensorChannelsBeyondLibics(const std::string& headerName) {
         if (line.compare(0, key.size(), key) == 0) {
             const long channels = std::strtol(line.c_str() + key.size(), nullptr, 10);
             if (channels > ICS_MAX_LAMBDA)
-                failWith(tooManyHeaderSensorChannels, channels, ICS_MAX_LAMBDA);
+                cli::failWith(tooManyHeaderSensorChannels, channels, ICS_MAX_LAMBDA);
         }
         line.clear();
     }
@@ -252,14 +207,14 @@ IcsInputInfo readInputHeader(SplitOptions& options) {
     IcsInputInfo info;
     refuseSensorChannelsBeyondLibics(options.inputBase + ".ics");
     ICS* ics = nullptr;
-    if (IcsOpen(&ics, options.inputBase.c_str(), "r") != IcsErr_Ok) fail(couldNotOpenIcs);
+    if (IcsOpen(&ics, options.inputBase.c_str(), "r") != IcsErr_Ok) cli::fail(couldNotOpenIcs);
     int dimensionCount = 0;
     size_t sizes[ICS_MAXDIM];
     std::fill(sizes, sizes + ICS_MAXDIM, size_t{1});
     IcsGetLayout(ics, &info.dataType, &dimensionCount, sizes);
-    if (dimensionCount > 5) failWith(tooManyDimensions, dimensionCount);
-    if (ics->version == 2) fail(versionTwoInput);
-    if (ics->compression != IcsCompr_uncompressed) fail(compressedInput);
+    if (dimensionCount > 5) cli::failWith(tooManyDimensions, dimensionCount);
+    if (ics->version == 2) cli::fail(versionTwoInput);
+    if (ics->compression != IcsCompr_uncompressed) cli::fail(compressedInput);
     for (int d = 0; d < dimensionCount; ++d) {
         IcsDimensionInfo dimension;
         dimension.size = sizes[d];
@@ -291,18 +246,18 @@ IcsInputInfo readInputHeader(SplitOptions& options) {
 
 void reportHeader(const IcsInputInfo& info) {
     for (const IcsDimensionInfo& d : info.dimensions) {
-        printLine("%s %zu %g, %g, %s", d.label.c_str(), d.size, d.origin, d.scale,
+        cli::printLine("%s %zu %g, %g, %s", d.label.c_str(), d.size, d.origin, d.scale,
                   d.units.c_str());
-        if (!isKnownLabel(d.label)) printLine("%s", undefinedLabel);
+        if (!isKnownLabel(d.label)) cli::printLine("%s", undefinedLabel);
     }
     std::printf("\nvx=%lf, vy=%lf, vz=%lf\n", info.vx, info.vy, info.vz);
     std::printf("x = %d, y = %d\n", static_cast<int>(info.X), static_cast<int>(info.Y));
     std::printf("z = %d, t = %d\n", static_cast<int>(info.Z), static_cast<int>(info.T));
     std::printf("ch = %d\n", static_cast<int>(info.CH));
     for (size_t k = 0; k < info.pinholeRadius.size(); ++k) {
-        printLine("pinholeRadius = %g", info.pinholeRadius[k]);
-        printLine("excitation = %g", info.excitation[k]);
-        printLine("emission = %g", info.emission[k]);
+        cli::printLine("pinholeRadius = %g", info.pinholeRadius[k]);
+        cli::printLine("excitation = %g", info.excitation[k]);
+        cli::printLine("emission = %g", info.emission[k]);
     }
 }
 
@@ -325,11 +280,11 @@ size_t sampleBitsOf(Ics_DataType dataType) {
 // The storage width of a sample is the header's significant bits; any other value than the
 // sample size would cut planes at the wrong places.
 void derivePlaneSize(IcsInputInfo& info) {
-    if (!info.X || !info.Y || !info.Z || !info.T || !info.CH) fail(emptyDimension);
+    if (!info.X || !info.Y || !info.Z || !info.T || !info.CH) cli::fail(emptyDimension);
     const size_t sampleBits = sampleBitsOf(info.dataType);
     if (info.significantBits == 0 || info.significantBits % 8 != 0 ||
         info.significantBits != sampleBits)
-        failWith(unsupportedSignificantBits, info.significantBits, sampleBits);
+        cli::failWith(unsupportedSignificantBits, info.significantBits, sampleBits);
     info.sampleBytes = info.significantBits / 8;
     info.planeBytes = uint64_t{info.significantBits} * info.Y * info.X / 8;
 }
@@ -340,11 +295,11 @@ void completeRanges(SplitOptions& options, const IcsInputInfo& info) {
     if (!options.t.given) options.t = {false, 1, static_cast<int>(info.T)};
     for (int channel : options.channels)
         if (static_cast<uint32_t>(channel) > info.CH)
-            failWith(beyondExtent, "Channel", channel, "channels", info.CH);
+            cli::failWith(beyondExtent, "Channel", channel, "channels", info.CH);
     if (options.t.start <= options.t.end && static_cast<uint32_t>(options.t.end) > info.T)
-        failWith(beyondExtent, "Time point", options.t.end, "time points", info.T);
+        cli::failWith(beyondExtent, "Time point", options.t.end, "time points", info.T);
     if (options.z.start <= options.z.end && static_cast<uint32_t>(options.z.end) > info.Z)
-        failWith(beyondExtent, "Slice", options.z.end, "slices", info.Z);
+        cli::failWith(beyondExtent, "Slice", options.z.end, "slices", info.Z);
 }
 
 uint64_t planeOffset(const IcsInputInfo& info, int k, int t, int z) {
@@ -364,13 +319,13 @@ unsigned char* readPlane(PlaneReader& reader, const IcsInputInfo& info, int k, i
     const uint64_t offset = planeOffset(info, k, t, z);
     const auto size = static_cast<uint64_t>(reader.fileSize);
     // A plane that cannot lie in the file is a short read; nothing is allocated for it.
-    if (offset > size || info.planeBytes > size - offset) fail(couldNotReadPlane);
+    if (offset > size || info.planeBytes > size - offset) cli::fail(couldNotReadPlane);
     if (!reader.buffer) reader.buffer = static_cast<unsigned char*>(std::malloc(info.planeBytes));
     if (!reader.buffer) failNoMemory();
     const size_t items = static_cast<size_t>(info.planeBytes / info.sampleBytes);
     if (fseeko(reader.stream, static_cast<off_t>(offset), SEEK_SET) != 0 ||
         std::fread(reader.buffer, info.sampleBytes, items, reader.stream) != items)
-        fail(couldNotReadPlane);
+        cli::fail(couldNotReadPlane);
     return reader.buffer;
 }
 
@@ -389,7 +344,7 @@ std::string tiffFileName(const std::string& base, int k, int t, int z) {
 void writeTiffPlane(const std::string& name, const IcsInputInfo& info, PlaneReader& reader, int k,
                     int t, int z) {
     TIFF* tiff = TIFFOpen(name.c_str(), "w");
-    if (!tiff) failWith(couldNotCreateTiff, name.c_str());
+    if (!tiff) cli::failWith(couldNotCreateTiff, name.c_str());
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, info.X);
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, info.Y);
     TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(info.significantBits));
@@ -399,7 +354,7 @@ void writeTiffPlane(const std::string& name, const IcsInputInfo& info, PlaneRead
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
     unsigned char* plane = readPlane(reader, info, k, t, z);
     if (TIFFWriteEncodedStrip(tiff, 0, plane, static_cast<tmsize_t>(info.planeBytes)) == -1)
-        fail(couldNotWriteTiff);
+        cli::fail(couldNotWriteTiff);
     TIFFClose(tiff);
 }
 
@@ -408,9 +363,9 @@ void exportTiffPlanes(const SplitOptions& options, const IcsInputInfo& info,
     for (int k : options.channels)
         for (int t = options.t.start; t <= options.t.end; ++t)
             for (int z = options.z.start; z <= options.z.end; ++z) {
-                printLine("channel = %d, t = %d, i = %d", k, t, z);
+                cli::printLine("channel = %d, t = %d, i = %d", k, t, z);
                 const std::string name = tiffFileName(options.outputBase, k, t, z);
-                printLine("t%d,z%d", t, z);
+                cli::printLine("t%d,z%d", t, z);
                 writeTiffPlane(name, info, reader, k, t, z);
             }
 }
@@ -449,7 +404,7 @@ void exportIcsSubset(const SplitOptions& options, const IcsInputInfo& info,
                      PlaneReader& reader) {
     for (const auto& [name, range] : {std::make_pair("slice", options.z),
                                       std::make_pair("time", options.t)})
-        if (range.start > range.end) failWith(emptyRangeForIcs, name, range.start, range.end);
+        if (range.start > range.end) cli::failWith(emptyRangeForIcs, name, range.start, range.end);
     ICS* ics = setupIcsHeader(subsetHeaderValues(options, info));
     const std::string dataFileName = options.outputBase + ".ids";
     FILE* output = nullptr;
@@ -458,8 +413,8 @@ void exportIcsSubset(const SplitOptions& options, const IcsInputInfo& info,
         for (int t = options.t.start; t <= options.t.end; ++t)
             for (int z = options.z.start; z <= options.z.end; ++z) {
                 unsigned char* plane = readPlane(reader, info, k, t, z);
-                printLine("t%d,z%d", t, z);
-                printLine("%llu", static_cast<unsigned long long>(planeOffset(info, k, t, z)));
+                cli::printLine("t%d,z%d", t, z);
+                cli::printLine("%llu", static_cast<unsigned long long>(planeOffset(info, k, t, z)));
                 if (!output) {
                     // libics writes its own data file of the first plane at the close; ours,
                     // opened after it with truncation, replaces it with all planes.
@@ -467,12 +422,12 @@ void exportIcsSubset(const SplitOptions& options, const IcsInputInfo& info,
                         completeIcsHeader(ics, plane, static_cast<size_t>(info.planeBytes),
                                           firstPlaneCloseFailed);
                     output = std::fopen(dataFileName.c_str(), "wb");
-                    if (!output) fail(dataFileNotOpen);
+                    if (!output) cli::fail(dataFileNotOpen);
                 }
                 if (std::fwrite(plane, info.sampleBytes, items, output) != items)
-                    fail(couldNotAppend);
+                    cli::fail(couldNotAppend);
             }
-    if (std::fclose(output) != 0) fail(couldNotAppend);
+    if (std::fclose(output) != 0) cli::fail(couldNotAppend);
     if (options.mode == icsVersion2) {
         const uint64_t total = info.sampleBytes * options.channels.size() * info.Y * info.X *
                                static_cast<uint64_t>(countOf(options.t)) *
@@ -490,7 +445,7 @@ int main(int argc, char** argv) {
     reportHeader(info);
     PlaneReader reader;
     reader.stream = std::fopen((options.inputBase + ".ids").c_str(), "rb");
-    if (!reader.stream) fail(couldNotOpenIds);
+    if (!reader.stream) cli::fail(couldNotOpenIds);
     struct stat status;
     reader.fileSize = fstat(fileno(reader.stream), &status) == 0 ? status.st_size : 0;
     derivePlaneSize(info);
@@ -499,7 +454,7 @@ int main(int argc, char** argv) {
         exportTiffPlanes(options, info, reader);
     else
         exportIcsSubset(options, info, reader);
-    printLine("complete");
+    cli::printLine("complete");
     std::free(reader.buffer);
     std::fclose(reader.stream);
     return 0;

@@ -1,18 +1,16 @@
 // lsm-to-ics: a numbered series of LSM files, one per time point, into one ICS image.
 #include <libics.h>
+#include <sys/stat.h>
 
-#include <cctype>
-#include <cerrno>
-#include <climits>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
+#include "command_line.h"
 #include "ics_header.h"
 #include "lsm_reader.h"
 #include "standard_options.h"
@@ -26,7 +24,6 @@ const char* const usage =
     "  NAME is cut at its first \".\"; -S1 writes NAME.ics and NAME.ids, -S2 (default) NAME.ics.";
 const char* const missingRequiredOptions =
     "The options -z and -t are required.\n%s\nTerminating...";
-const char* const missingOptionValue = "Option %s needs %d value(s) after it.\nTerminating...";
 const char* const channelListNotClosed =
     "The channel list after -c must be closed by -t.\nTerminating...";
 const char* const seriesBeforeStartAndStep =
@@ -119,15 +116,6 @@ struct LsmFile {
     int bytesPerPixel = 0;
 };
 
-[[noreturn]] void failWith(const char* format, ...) {
-    char message[2048];
-    va_list arguments;
-    va_start(arguments, format);
-    std::vsnprintf(message, sizeof message, format, arguments);
-    va_end(arguments);
-    lsm::fail(message);
-}
-
 void warn(const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
@@ -136,37 +124,10 @@ void warn(const char* format, ...) {
     std::fflush(stderr);
 }
 
-void printLine(const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    std::vprintf(format, arguments);
-    va_end(arguments);
-    std::putchar('\n');
-    std::fflush(stdout);
-}
-
-// Leading blanks, an optional sign, then digits; no digits gives 0. Saturates at the int range.
-int leadingInteger(const char* text) {
-    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
-    const bool negative = *text == '-';
-    if (*text == '-' || *text == '+') ++text;
-    long long value = 0;
-    for (; std::isdigit(static_cast<unsigned char>(*text)) && value <= INT_MAX; ++text)
-        value = value * 10 + (*text - '0');
-    if (negative) value = -value;
-    return static_cast<int>(value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : value);
-}
-
-// The values of an option: fatal when the command line ends before them.
-char** optionValues(int argc, char** argv, int at, int count) {
-    if (at + count >= argc) failWith(missingOptionValue, argv[at], count);
-    return argv + at + 1;
-}
-
 std::string numberedName(const std::string& pattern, size_t runStart, size_t runLength,
                          long long number) {
     std::string digits = std::to_string(number);
-    if (digits.size() > runLength) failWith(numberTooWide, number, pattern.c_str());
+    if (digits.size() > runLength) cli::failWith(numberTooWide, number, pattern.c_str());
     digits.insert(0, runLength - digits.size(), '0');
     return pattern.substr(0, runStart) + digits + pattern.substr(runStart + runLength);
 }
@@ -178,12 +139,12 @@ std::vector<std::string> expandSeries(const std::string& pattern, int start, int
     if (runStart != std::string::npos) {
         runLength = pattern.find_first_not_of('?', runStart) - runStart;
         if (pattern.find('?', runStart + runLength) != std::string::npos)
-            failWith(patternMarksNotOneRun, pattern.c_str());
+            cli::failWith(patternMarksNotOneRun, pattern.c_str());
     }
     std::vector<std::string> names;
     if (start > end) return names;
-    if (step <= 0) failWith(seriesNeverEnds, step, start, end);
-    if (start < 0) failWith(negativeSeriesNumber, start);
+    if (step <= 0) cli::failWith(seriesNeverEnds, step, start, end);
+    if (start < 0) cli::failWith(negativeSeriesNumber, start);
     for (long long n = start; n <= end; n += step)
         names.push_back(runLength ? numberedName(pattern, runStart, runLength, n) : pattern);
     return names;
@@ -196,38 +157,38 @@ ExtractionPlan readCommandLine(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "-s") {
-            plan.seriesStart = leadingInteger(optionValues(argc, argv, i, 1)[0]);
+            plan.seriesStart = cli::leadingInteger(cli::optionValues(argc, argv, i, 1)[0]);
             seenStart = true;
         } else if (argument == "-j") {
-            plan.seriesStep = leadingInteger(optionValues(argc, argv, i, 1)[0]);
+            plan.seriesStep = cli::leadingInteger(cli::optionValues(argc, argv, i, 1)[0]);
             seenStep = true;
         } else if (argument == "-e") {
-            char** values = optionValues(argc, argv, i, 2);
-            if (!seenStart || !seenStep) lsm::fail(seriesBeforeStartAndStep);
-            if (seenSeries) lsm::fail(secondSeries);
+            char** values = cli::optionValues(argc, argv, i, 2);
+            if (!seenStart || !seenStep) cli::fail(seriesBeforeStartAndStep);
+            if (seenSeries) cli::fail(secondSeries);
             seenSeries = true;
-            plan.seriesEnd = leadingInteger(values[0]);
+            plan.seriesEnd = cli::leadingInteger(values[0]);
             plan.inputFiles =
                 expandSeries(values[1], plan.seriesStart, plan.seriesStep, plan.seriesEnd);
         } else if (argument == "-o") {
-            const std::string name = optionValues(argc, argv, i, 1)[0];
-            printLine("%s", name.c_str());
+            const std::string name = cli::optionValues(argc, argv, i, 1)[0];
+            cli::printLine("%s", name.c_str());
             plan.outputBase = name.substr(0, name.find('.'));
             seenOutput = true;
         } else if (argument == "-z") {
-            char** values = optionValues(argc, argv, i, 2);
-            plan.zStart = leadingInteger(values[0]);
-            plan.zEnd = leadingInteger(values[1]);
-            printLine("zstart = %d ; zend = %d", plan.zStart, plan.zEnd);
+            char** values = cli::optionValues(argc, argv, i, 2);
+            plan.zStart = cli::leadingInteger(values[0]);
+            plan.zEnd = cli::leadingInteger(values[1]);
+            cli::printLine("zstart = %d ; zend = %d", plan.zStart, plan.zEnd);
             seenZ = true;
         } else if (argument == "-c") {
             int j = i + 1;
             for (; j < argc && std::strcmp(argv[j], "-t") != 0; ++j)
-                plan.channels.push_back(leadingInteger(argv[j]));
-            if (j == argc) lsm::fail(channelListNotClosed);
+                plan.channels.push_back(cli::leadingInteger(argv[j]));
+            if (j == argc) cli::fail(channelListNotClosed);
         } else if (argument == "-t") {
-            plan.timeInterval = std::strtod(optionValues(argc, argv, i, 1)[0], nullptr);
-            printLine("time interval = %g", plan.timeInterval);
+            plan.timeInterval = std::strtod(cli::optionValues(argc, argv, i, 1)[0], nullptr);
+            cli::printLine("time interval = %g", plan.timeInterval);
             seenTime = true;
         } else if (argument == "-S1" || argument == "-s1") {
             plan.icsVersion = 1;
@@ -235,10 +196,10 @@ ExtractionPlan readCommandLine(int argc, char** argv) {
             plan.icsVersion = 2;
         }
     }
-    if (!seenZ || !seenTime) failWith(missingRequiredOptions, usage);
-    if (plan.zStart < 1) lsm::fail(zStartBelowOne);
-    if (plan.zEnd < plan.zStart) failWith(zEndBelowZStart, plan.zStart, plan.zEnd);
-    if (!seenOutput || plan.outputBase.empty()) lsm::fail(emptyOutputBase);
+    if (!seenZ || !seenTime) cli::failWith(missingRequiredOptions, usage);
+    if (plan.zStart < 1) cli::fail(zStartBelowOne);
+    if (plan.zEnd < plan.zStart) cli::failWith(zEndBelowZStart, plan.zStart, plan.zEnd);
+    if (!seenOutput || plan.outputBase.empty()) cli::fail(emptyOutputBase);
     return plan;
 }
 
@@ -257,23 +218,23 @@ LsmFile openLsmFileForReport(const std::string& name) {
     file.nextDirectoryOffset = lsm::toInt32(lsm::read(file.stream, 4, 1, 'l'));
     lsm::readLsmInfo(file.stream, lsmInfoOffset, file.info);
     if (file.directories[0].size() <= lsm::bitsPerSampleEntry)
-        failWith(tooFewFirstEntries, file.name);
+        cli::failWith(tooFewFirstEntries, file.name);
     file.bitDepth = file.directories[0][lsm::bitsPerSampleEntry].firstValue;
     return file;
 }
 
 void printReport(const ExtractionPlan& plan, const LsmFile& file) {
-    printLine("************************ ORIGINAL LSMINFO ***************************** ");
-    printLine("#zslices = %d ; #timeframes = %g", lsmInt(file, lsm::DimensionZ),
+    cli::printLine("************************ ORIGINAL LSMINFO ***************************** ");
+    cli::printLine("#zslices = %d ; #timeframes = %g", lsmInt(file, lsm::DimensionZ),
               file.info[lsm::DimensionTime]);
-    printLine("#rows = %d ; #cols = %d", lsmInt(file, lsm::DimensionY),
+    cli::printLine("#rows = %d ; #cols = %d", lsmInt(file, lsm::DimensionY),
               lsmInt(file, lsm::DimensionX));
-    printLine("#channels = %g ; bitdepth = %d", file.info[lsm::DimensionChannels], file.bitDepth);
-    printLine("\n************************ DESIRED EXTRACTION ***************************");
-    printLine("#zslices = %d ; #timeframes = %zu", plan.zEnd - plan.zStart + 1,
+    cli::printLine("#channels = %g ; bitdepth = %d", file.info[lsm::DimensionChannels], file.bitDepth);
+    cli::printLine("\n************************ DESIRED EXTRACTION ***************************");
+    cli::printLine("#zslices = %d ; #timeframes = %zu", plan.zEnd - plan.zStart + 1,
               plan.inputFiles.size());
-    printLine("channel size %zu", plan.channels.size());
-    for (int channel : plan.channels) printLine("channel# = %d", channel);
+    cli::printLine("channel size %zu", plan.channels.size());
+    for (int channel : plan.channels) cli::printLine("channel# = %d", channel);
 }
 
 int32_t compressionOf(const lsm::TiffDirectory& directory) {
@@ -287,18 +248,18 @@ int32_t compressionOf(const lsm::TiffDirectory& directory) {
 void checkFileAgainstPlan(const ExtractionPlan& plan, int channel, const LsmFile& file,
                           const ConversionState& run) {
     const int32_t compression = compressionOf(file.directories[0]);
-    if (compression != 1) failWith(compressedInput, file.name, compression);
+    if (compression != 1) cli::failWith(compressedInput, file.name, compression);
     if (file.bitDepth != 8 && file.bitDepth != 16)
-        failWith(unsupportedBitDepth, file.name, file.bitDepth);
+        cli::failWith(unsupportedBitDepth, file.name, file.bitDepth);
     const int32_t columns = lsmInt(file, lsm::DimensionX), rows = lsmInt(file, lsm::DimensionY);
-    if (columns < 1 || rows < 1) failWith(emptyPlane, file.name, columns, rows);
+    if (columns < 1 || rows < 1) cli::failWith(emptyPlane, file.name, columns, rows);
     if (channel < 1 || static_cast<size_t>(channel) > file.stripOffsets.size())
-        failWith(channelOutOfRange, file.name, channel, file.stripOffsets.size());
+        cli::failWith(channelOutOfRange, file.name, channel, file.stripOffsets.size());
     const int32_t slices = lsmInt(file, lsm::DimensionZ);
-    if (plan.zEnd > slices) failWith(sliceOutOfRange, file.name, plan.zEnd, slices);
+    if (plan.zEnd > slices) cli::failWith(sliceOutOfRange, file.name, plan.zEnd, slices);
     if (run.headerSetUp &&
         (columns != run.columns || rows != run.rows || file.bitDepth != run.bitDepth))
-        failWith(differentFromFirstFile, file.name, columns, rows, file.bitDepth, run.columns,
+        cli::failWith(differentFromFirstFile, file.name, columns, rows, file.bitDepth, run.columns,
                  run.rows, run.bitDepth);
 }
 
@@ -311,8 +272,8 @@ void readPlaneGeometry(LsmFile& file) {
         // The distance from the first image's channel 1 strip to the second image's.
         const lsm::TiffDirectory& first = file.directories[0];
         const lsm::TiffDirectory& second = file.directories[2];
-        if (first.size() <= lsm::stripOffsetsEntry) failWith(tooFewFirstEntries, file.name);
-        if (second.size() <= lsm::stripOffsetsEntry) failWith(tooFewImageEntries, file.name);
+        if (first.size() <= lsm::stripOffsetsEntry) cli::failWith(tooFewFirstEntries, file.name);
+        if (second.size() <= lsm::stripOffsetsEntry) cli::failWith(tooFewImageEntries, file.name);
         const auto difference =
             static_cast<uint32_t>(second[lsm::stripOffsetsEntry].firstValue) -
             static_cast<uint32_t>(first[lsm::stripOffsetsEntry].firstValue);
@@ -388,8 +349,8 @@ void setUpHeader(const ExtractionPlan& plan, const LsmFile& file, ConversionStat
     lsm::ScanInfoNumbers numbers;
     lsm::ScanInfoTexts texts;
     lsm::readScanInfo(file.stream, lsmInt(file, lsm::OffsetScanInformation), numbers, texts);
-    if (numbers.size() < lsm::FirstWavelength) lsm::fail(noStartTime);
-    printLine("Timestamp = %g:%g:%g", numbers[lsm::StartYear], numbers[lsm::StartMonth],
+    if (numbers.size() < lsm::FirstWavelength) cli::fail(noStartTime);
+    cli::printLine("Timestamp = %g:%g:%g", numbers[lsm::StartYear], numbers[lsm::StartMonth],
               numbers[lsm::StartDay]);
     run.ics = setupIcsHeader(headerValuesOf(plan, file, numbers, texts));
     run.headerSetUp = true;
@@ -412,23 +373,23 @@ void copyPlanes(const ExtractionPlan& plan, int channel, const LsmFile& file, FI
         static_cast<int64_t>(static_cast<uint32_t>(file.stripOffsets[channel - 1]));
     const auto items = static_cast<size_t>(file.planeBytes / file.bytesPerPixel);
     for (int z = plan.zStart - 1; z <= plan.zEnd - 1; ++z) {
-        printLine("t1,z%d", z);
+        cli::printLine("t1,z%d", z);
         const int64_t position = channelStart + z * file.planeStride;
         if (position < 0 || position > fileSize ||
             file.planeBytes > static_cast<uint64_t>(fileSize - position))
-            lsm::fail(couldNotReadPlane);
+            cli::fail(couldNotReadPlane);
         if (!run.plane) run.plane = static_cast<unsigned char*>(std::malloc(file.planeBytes));
         if (!run.plane) failNoMemory();
         if (fseeko(file.stream, static_cast<off_t>(position), SEEK_SET) != 0 ||
             std::fread(run.plane, static_cast<size_t>(file.bytesPerPixel), items, file.stream) !=
                 items)
-            lsm::fail(couldNotReadPlane);
+            cli::fail(couldNotReadPlane);
         if (!run.firstPlaneWritten && plan.icsVersion == 1)
             completeIcsHeader(run.ics, run.plane, file.planeBytes, firstPlaneCloseFailed);
         run.firstPlaneWritten = true;
-        if (!data) lsm::fail(dataFileNotOpen);
+        if (!data) cli::fail(dataFileNotOpen);
         if (std::fwrite(run.plane, static_cast<size_t>(file.bytesPerPixel), items, data) != items)
-            lsm::fail(couldNotAppend);
+            cli::fail(couldNotAppend);
     }
 }
 
@@ -454,7 +415,7 @@ int main(int argc, char** argv) {
     ConversionState run;
     for (int channel : plan.channels)
         for (const std::string& name : plan.inputFiles) convertFile(plan, channel, name, data, run);
-    if (data && std::fclose(data) != 0) lsm::fail(couldNotAppend);
+    if (data && std::fclose(data) != 0) cli::fail(couldNotAppend);
     if (plan.icsVersion == 2 && run.headerSetUp) {
         const uint64_t totalBytes = static_cast<uint64_t>(run.columns) *
                                     static_cast<uint64_t>(run.rows) *
@@ -465,6 +426,6 @@ int main(int argc, char** argv) {
                                 static_cast<size_t>(run.bitDepth / 8));
     }
     std::free(run.plane);
-    printLine("complete");
+    cli::printLine("complete");
     return 0;
 }

@@ -1,0 +1,59 @@
+// What the programs share in reading their command lines and writing their lines: one fatal
+// message and exit, a flushed output line, the leading integer of an argument.
+#pragma once
+
+#include <cctype>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+namespace cli {
+
+// Writes message, a newline and a flush to standard error, then exits with status 1.
+[[noreturn]] inline void fail(const char* message) {
+    std::fputs(message, stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+    std::exit(1);
+}
+
+[[noreturn]] inline void failWith(const char* format, ...) {
+    char message[2048];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(message, sizeof message, format, arguments);
+    va_end(arguments);
+    fail(message);
+}
+
+// One line on standard output, flushed, so that a calling script sees it at once.
+inline void printLine(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    std::vprintf(format, arguments);
+    va_end(arguments);
+    std::putchar('\n');
+    std::fflush(stdout);
+}
+
+// Leading blanks, an optional sign, then digits; no digits gives 0. Saturates at the int range.
+inline int leadingInteger(const char* text) {
+    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+    const bool negative = *text == '-';
+    if (*text == '-' || *text == '+') ++text;
+    long long value = 0;
+    for (; std::isdigit(static_cast<unsigned char>(*text)) && value <= INT_MAX; ++text)
+        value = value * 10 + (*text - '0');
+    if (negative) value = -value;
+    return static_cast<int>(value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : value);
+}
+
+// The count values after the option at position at: fatal when the command line ends first.
+inline char** optionValues(int argc, char** argv, int at, int count) {
+    if (at + count >= argc)
+        failWith("Option %s needs %d value(s) after it.\nTerminating...", argv[at], count);
+    return argv + at + 1;
+}
+
+}  // namespace cli
