@@ -343,6 +343,20 @@ TEST_F(LsmToIcs, FilesThatCannotBeConvertedStopTheRun) {
     EXPECT_EQ(lsmtest::readBytes(dir.file("out.ids")), expectedData(c, {1}, 1, 1, 2));
 }
 
+TEST_F(LsmToIcs, ADataFileThatCannotBeWrittenStopsTheRun) {
+    writeSeries("x", content(1, 2), 1);
+    // No folder to create the data file in: libics cannot write its header either.
+    const RunResult missing = run("-s 1 -j 1 -e 1 x??.lsm -o nowhere/out -z 1 2 -c 1 -t 1 -S1");
+    expectFatal(missing, "2. Could not close ICS file!\n"
+                         "Could not open ids image file for appending\nTerminating...");
+    EXPECT_EQ(missing.out.substr(missing.out.size() - 6), "t1,z0\n");
+    // A full disk: the data file is a link to /dev/full.
+    ASSERT_EQ(symlink("/dev/full", dir.file("full.ids").c_str()), 0);
+    const RunResult full = run("-s 1 -j 1 -e 1 x??.lsm -o full -z 1 2 -c 1 -t 1 -S2");
+    expectFatal(full, "Could not append all data into file\nTerminating...");
+    EXPECT_FALSE(lsmtest::fileExists(dir.file("full.ics")));
+}
+
 TEST_F(LsmToIcs, AFileUnlikeTheFirstIsRefusedAndEarlierPlanesStay) {
     LsmContent c = content(1, 1);
     writeSeries("d", c, 1);
