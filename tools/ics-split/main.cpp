@@ -58,6 +58,8 @@ const char* const couldNotWriteTiff = "Could not write to TIFF file!\nTerminatin
 const char* const dataFileNotOpen = "Could not open ids image file for appending\nTerminating...";
 const char* const couldNotAppend = "Could not append all data into file\nTerminating...";
 const char* const firstPlaneCloseFailed = "2. Could not close ICS file!\n";
+const char* const outputIsInput =
+    "The output %s is the input file %s; give another name after -o.\nTerminating...";
 
 enum OutputMode { icsVersion1 = 1, icsVersion2 = 2, tiffPlanes = 3 };
 
@@ -302,6 +304,24 @@ void completeRanges(SplitOptions& options, const IcsInputInfo& info) {
         cli::failWith(beyondExtent, "Slice", options.z.end, "slices", info.Z);
 }
 
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat first, second;
+    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// An ICS export onto its own input would destroy it: the output name is cut at its first ".",
+// so "-o cell.part" names cell.ics and cell.ids, and a link can lead there too.
+void refuseOutputOverInput(const SplitOptions& options) {
+    for (const char* outputExtension : {".ics", ".ids"})
+        for (const char* inputExtension : {".ics", ".ids"}) {
+            const std::string output = options.outputBase + outputExtension;
+            const std::string input = options.inputBase + inputExtension;
+            if (sameFile(output, input))
+                cli::failWith(outputIsInput, output.c_str(), input.c_str());
+        }
+}
+
 uint64_t planeOffset(const IcsInputInfo& info, int k, int t, int z) {
     const uint64_t P = info.planeBytes;
     return uint64_t(k - 1) * P * info.Z * info.T + uint64_t(t - 1) * P * info.Z +
@@ -450,6 +470,7 @@ int main(int argc, char** argv) {
     reader.fileSize = fstat(fileno(reader.stream), &status) == 0 ? status.st_size : 0;
     derivePlaneSize(info);
     completeRanges(options, info);
+    if (options.mode != tiffPlanes) refuseOutputOverInput(options);
     if (options.mode == tiffPlanes)
         exportTiffPlanes(options, info, reader);
     else
