@@ -3,6 +3,8 @@
 # UndefinedBehaviorSanitizer), seeds each from small valid files made by the tests' writers, and
 # runs each program for the given time. Findings land in build-fuzz/findings/PROGRAM/.
 #   bash fuzz/run.sh [SECONDS-PER-PROGRAM] [PROGRAM...]
+# With FUZZ_SKIP_BUILD=1 the binaries of an earlier run are used, so that two runs on different
+# programs can share one build.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-1200}
@@ -19,12 +21,15 @@ fi
 bash "$top/scripts/install-deps.sh"
 
 fuzz="$top/build-fuzz"
-# The writers that make the seeds, built plainly; the programs, instrumented.
-cmake -S "$top" -B "$fuzz/plain" -DCMAKE_BUILD_TYPE=Release > /dev/null
-cmake --build "$fuzz/plain" -j2 --target make-lsm-series lsm-to-ics ics-split > /dev/null
-AFL_USE_ASAN=1 AFL_USE_UBSAN=1 CC=afl-clang-fast CXX=afl-clang-fast++ \
-  cmake -S "$top" -B "$fuzz/afl" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLSM_BUILD_TESTS=OFF > /dev/null
-AFL_USE_ASAN=1 AFL_USE_UBSAN=1 cmake --build "$fuzz/afl" -j2 > /dev/null
+if [ "${FUZZ_SKIP_BUILD:-0}" != 1 ]; then
+  # The writers that make the seeds, built plainly; the programs, instrumented.
+  cmake -S "$top" -B "$fuzz/plain" -DCMAKE_BUILD_TYPE=Release > /dev/null
+  cmake --build "$fuzz/plain" -j2 --target make-lsm-series lsm-to-ics ics-split > /dev/null
+  AFL_USE_ASAN=1 AFL_USE_UBSAN=1 CC=afl-clang-fast CXX=afl-clang-fast++ \
+    cmake -S "$top" -B "$fuzz/afl" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLSM_BUILD_TESTS=OFF \
+    > /dev/null
+  AFL_USE_ASAN=1 AFL_USE_UBSAN=1 cmake --build "$fuzz/afl" -j2 > /dev/null
+fi
 
 export AFL_SKIP_CPUFREQ=1 AFL_I_DONT_CARE_ABOUT_MISSING_CRASHES=1 AFL_NO_UI=1
 export ASAN_OPTIONS=abort_on_error=1:symbolize=0:detect_leaks=0
