@@ -373,7 +373,8 @@ void writeTiffPlane(const std::string& name, const IcsInputInfo& info, PlaneRead
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
     unsigned char* plane = readPlane(reader, info, k, t, z);
-    if (TIFFWriteEncodedStrip(tiff, 0, plane, static_cast<tmsize_t>(info.planeBytes)) == -1)
+    // Written as stored: no compression, and the file is in the host byte order libtiff chose.
+    if (TIFFWriteRawStrip(tiff, 0, plane, static_cast<tmsize_t>(info.planeBytes)) == -1)
         cli::fail(couldNotWriteTiff);
     TIFFClose(tiff);
 }
@@ -441,7 +442,7 @@ void exportIcsSubset(const SplitOptions& options, const IcsInputInfo& info,
                     if (options.mode == icsVersion1)
                         completeIcsHeader(ics, plane, static_cast<size_t>(info.planeBytes),
                                           firstPlaneCloseFailed);
-                    output = std::fopen(dataFileName.c_str(), "wb");
+                    output = openPlaneDataFile(dataFileName);
                     if (!output) cli::fail(dataFileNotOpen);
                 }
                 if (std::fwrite(plane, info.sampleBytes, items, output) != items)

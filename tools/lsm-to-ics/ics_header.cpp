@@ -130,6 +130,12 @@ void completeIcsHeader(ICS* ics, const void* data, size_t bytes, const char* clo
     if (IcsClose(ics) != IcsErr_Ok) report(closeFailedMessage);
 }
 
+FILE* openPlaneDataFile(const std::string& name) {
+    FILE* file = std::fopen(name.c_str(), "wb");
+    if (file) std::setvbuf(file, nullptr, _IONBF, 0);
+    return file;
+}
+
 void failNoMemory() {
     std::printf("%s\n", noMemory);
     std::fflush(stdout);

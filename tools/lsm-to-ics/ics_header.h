@@ -5,6 +5,7 @@
 #include <libics.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,6 +58,10 @@ ICS* setupIcsHeader(const IcsHeaderValues& values);
 
 // Hands the data to libics and closes the handle; closeFailedMessage on failure.
 void completeIcsHeader(ICS* ics, const void* data, size_t bytes, const char* closeFailedMessage);
+
+// Opens a data file that is written a whole plane at a time: unbuffered, so that each plane
+// goes to the file in one write instead of the stream's small blocks.
+FILE* openPlaneDataFile(const std::string& name);
 
 // Prints "no memory" on standard output, the one fatal message there, and exits with status 1.
 [[noreturn]] void failNoMemory();

@@ -411,7 +411,7 @@ int main(int argc, char** argv) {
     const ExtractionPlan plan = readCommandLine(argc, argv);
     const std::string dataFileName = plan.outputBase + ".ids";
     // A data file that cannot be created is reported at the first plane.
-    FILE* data = std::fopen(dataFileName.c_str(), "wb");
+    FILE* data = openPlaneDataFile(dataFileName);
     ConversionState run;
     for (int channel : plan.channels)
         for (const std::string& name : plan.inputFiles) convertFile(plan, channel, name, data, run);

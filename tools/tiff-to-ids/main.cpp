@@ -53,6 +53,7 @@ constexpr char dataExtension[] = ".ids";
 // memory.
 constexpr uint64_t maxDecodedPerFileByte = 4096;
 
+
 struct RunSettings {
     std::string outputBaseName;
     std::vector<std::string> inputList;
@@ -196,7 +197,8 @@ void writeStrip(FILE* data, const unsigned char* buffer, size_t size, const std:
 // file alone so that its bytes are on disk before the next file begins. Returns false when
 // libtiff cannot open the file.
 bool appendTiffFile(const std::string& tiffName, const std::string& dataName) {
-    TIFF* tiff = TIFFOpen(tiffName.c_str(), "r");
+    // "c": the strips as stored, not cut by libtiff into pieces of a few kilobytes.
+    TIFF* tiff = TIFFOpen(tiffName.c_str(), "rc");
     if (!tiff) return false;
     uint32_t width = 0;
     uint32_t height = 0;
@@ -216,6 +218,11 @@ bool appendTiffFile(const std::string& tiffName, const std::string& dataName) {
 
     FILE* data = std::fopen(dataName.c_str(), "ab+");
     if (!data) fail(dataOpenText + dataName);
+    // A buffer of our own: the stream's default one passes even large strips on in small
+    // pieces, and small strips should still go to the file together.
+    static char appendBuffer[1 << 20];
+    std::setvbuf(data, appendBuffer, _IOFBF, sizeof appendBuffer);
+
     for (uint32_t strip = 0; strip < TIFFNumberOfStrips(tiff); ++strip) {
         const size_t size =
             readStrip(tiff, strip, stripByteCounts, decode, buffer, bufferSize, tiffName);
