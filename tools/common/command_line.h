@@ -10,6 +10,11 @@
 
 namespace cli {
 
+// An output name is cut at its first "."; nothing may be left of it for "./out/cell".
+inline const char* const emptyOutputBase =
+    "The output base name is empty: the name after -o is cut at its first \".\", so give one "
+    "such as -o out/cell.\nTerminating...";
+
 // Writes message, a newline and a flush to standard error, then exits with status 1.
 [[noreturn]] inline void fail(const char* message) {
     std::fputs(message, stderr);

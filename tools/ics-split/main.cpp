@@ -24,9 +24,6 @@ const char* const usage =
     "  Without -z, -t or -c the whole extent of the input is taken. -tif (the default) writes\n"
     "  NAME_chCCtTTTTzZZZ.tif per plane; -s1 writes NAME.ics and NAME.ids, -s2 one NAME.ics.";
 const char* const missingInput = "The input is missing: give it with -i.\n%s";
-const char* const emptyOutputBase =
-    "The output base name is empty: the name after -o is cut at its first \".\", so give one "
-    "such as -o out/cell.\nTerminating...";
 const char* const numberBelowOne =
     "Channel, time point and slice numbers start at 1 (%s %d).\nTerminating...";
 const char* const beyondExtent =
@@ -52,12 +49,8 @@ const char* const unsupportedSignificantBits =
 const char* const undefinedLabel = "Undefined multi-dimensional label";
 const char* const emptyDimension =
     "The input has a dimension of size 0: it holds no plane.\nTerminating...";
-const char* const couldNotReadPlane = "Could not read all data into buffer\nTerminating...";
 const char* const couldNotCreateTiff = "Could not create TIFF file %s!\nTerminating...";
 const char* const couldNotWriteTiff = "Could not write to TIFF file!\nTerminating...";
-const char* const dataFileNotOpen = "Could not open ids image file for appending\nTerminating...";
-const char* const couldNotAppend = "Could not append all data into file\nTerminating...";
-const char* const firstPlaneCloseFailed = "2. Could not close ICS file!\n";
 const char* const outputIsInput =
     "The output %s is the input file %s; give another name after -o.\nTerminating...";
 
@@ -141,7 +134,7 @@ SplitOptions readCommandLine(int argc, char** argv) {
         }
     }
     if (!options.hasInput) cli::failWith(missingInput, usage);
-    if (!options.hasOutput || options.outputBase.empty()) cli::fail(emptyOutputBase);
+    if (!options.hasOutput || options.outputBase.empty()) cli::fail(cli::emptyOutputBase);
     for (int channel : options.channels)
         if (channel < 1) cli::failWith(numberBelowOne, "channel", channel);
     for (const auto& [name, range] : {std::make_pair("time point", options.t),
@@ -339,13 +332,13 @@ unsigned char* readPlane(PlaneReader& reader, const IcsInputInfo& info, int k, i
     const uint64_t offset = planeOffset(info, k, t, z);
     const auto size = static_cast<uint64_t>(reader.fileSize);
     // A plane that cannot lie in the file is a short read; nothing is allocated for it.
-    if (offset > size || info.planeBytes > size - offset) cli::fail(couldNotReadPlane);
+    if (offset > size || info.planeBytes > size - offset) cli::fail(icsout::couldNotReadPlane);
     if (!reader.buffer) reader.buffer = static_cast<unsigned char*>(std::malloc(info.planeBytes));
     if (!reader.buffer) failNoMemory();
     const size_t items = static_cast<size_t>(info.planeBytes / info.sampleBytes);
     if (fseeko(reader.stream, static_cast<off_t>(offset), SEEK_SET) != 0 ||
         std::fread(reader.buffer, info.sampleBytes, items, reader.stream) != items)
-        cli::fail(couldNotReadPlane);
+        cli::fail(icsout::couldNotReadPlane);
     return reader.buffer;
 }
 
@@ -441,14 +434,14 @@ void exportIcsSubset(const SplitOptions& options, const IcsInputInfo& info,
                     // opened after it with truncation, replaces it with all planes.
                     if (options.mode == icsVersion1)
                         completeIcsHeader(ics, plane, static_cast<size_t>(info.planeBytes),
-                                          firstPlaneCloseFailed);
+                                          icsout::firstPlaneCloseFailed);
                     output = openPlaneDataFile(dataFileName);
-                    if (!output) cli::fail(dataFileNotOpen);
+                    if (!output) cli::fail(icsout::dataFileNotOpen);
                 }
                 if (std::fwrite(plane, info.sampleBytes, items, output) != items)
-                    cli::fail(couldNotAppend);
+                    cli::fail(icsout::couldNotAppend);
             }
-    if (std::fclose(output) != 0) cli::fail(couldNotAppend);
+    if (std::fclose(output) != 0) cli::fail(icsout::couldNotAppend);
     if (options.mode == icsVersion2) {
         const uint64_t total = info.sampleBytes * options.channels.size() * info.Y * info.X *
                                static_cast<uint64_t>(countOf(options.t)) *

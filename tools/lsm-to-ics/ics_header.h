@@ -10,6 +10,15 @@
 #include <string>
 #include <vector>
 
+// Messages of the plane copy into an output data file, the same in both programs.
+namespace icsout {
+inline const char* const couldNotReadPlane = "Could not read all data into buffer\nTerminating...";
+inline const char* const dataFileNotOpen =
+    "Could not open ids image file for appending\nTerminating...";
+inline const char* const couldNotAppend = "Could not append all data into file\nTerminating...";
+inline const char* const firstPlaneCloseFailed = "2. Could not close ICS file!\n";
+}  // namespace icsout
+
 // Sensor values of one output channel. Without an excitation wavelength the channel gets no
 // per-channel sensor call; without a pinhole radius only that call is left out.
 struct SensorChannel {

@@ -40,9 +40,6 @@ const char* const seriesNeverEnds =
 const char* const zStartBelowOne = "The first slice (-z) must be 1 or more.\nTerminating...";
 const char* const zEndBelowZStart =
     "The last slice (-z %d %d) must not lie below the first.\nTerminating...";
-const char* const emptyOutputBase =
-    "The output base name is empty: the name after -o is cut at its first \".\", so give one "
-    "such as -o out/cell.\nTerminating...";
 const char* const incorrectFileFormat = "Incorrect file format.\nTerminating...";
 const char* const tooFewFirstEntries =
     "%s: the first directory has too few entries for an LSM file.\nTerminating...";
@@ -70,10 +67,6 @@ const char* const missingWavelength =
 const char* const unknownNumericalAperture =
     "Warning: the objective's numerical aperture is unknown; the numerical aperture and the "
     "pinhole radii are not written.\n";
-const char* const couldNotReadPlane = "Could not read all data into buffer\nTerminating...";
-const char* const dataFileNotOpen = "Could not open ids image file for appending\nTerminating...";
-const char* const couldNotAppend = "Could not append all data into file\nTerminating...";
-const char* const firstPlaneCloseFailed = "2. Could not close ICS file!\n";
 
 constexpr double micrometresPerMetre = 1e6;
 constexpr double airyFactor = 0.61;
@@ -199,7 +192,7 @@ ExtractionPlan readCommandLine(int argc, char** argv) {
     if (!seenZ || !seenTime) cli::failWith(missingRequiredOptions, usage);
     if (plan.zStart < 1) cli::fail(zStartBelowOne);
     if (plan.zEnd < plan.zStart) cli::failWith(zEndBelowZStart, plan.zStart, plan.zEnd);
-    if (!seenOutput || plan.outputBase.empty()) cli::fail(emptyOutputBase);
+    if (!seenOutput || plan.outputBase.empty()) cli::fail(cli::emptyOutputBase);
     return plan;
 }
 
@@ -377,19 +370,19 @@ void copyPlanes(const ExtractionPlan& plan, int channel, const LsmFile& file, FI
         const int64_t position = channelStart + z * file.planeStride;
         if (position < 0 || position > fileSize ||
             file.planeBytes > static_cast<uint64_t>(fileSize - position))
-            cli::fail(couldNotReadPlane);
+            cli::fail(icsout::couldNotReadPlane);
         if (!run.plane) run.plane = static_cast<unsigned char*>(std::malloc(file.planeBytes));
         if (!run.plane) failNoMemory();
         if (fseeko(file.stream, static_cast<off_t>(position), SEEK_SET) != 0 ||
             std::fread(run.plane, static_cast<size_t>(file.bytesPerPixel), items, file.stream) !=
                 items)
-            cli::fail(couldNotReadPlane);
+            cli::fail(icsout::couldNotReadPlane);
         if (!run.firstPlaneWritten && plan.icsVersion == 1)
-            completeIcsHeader(run.ics, run.plane, file.planeBytes, firstPlaneCloseFailed);
+            completeIcsHeader(run.ics, run.plane, file.planeBytes, icsout::firstPlaneCloseFailed);
         run.firstPlaneWritten = true;
-        if (!data) cli::fail(dataFileNotOpen);
+        if (!data) cli::fail(icsout::dataFileNotOpen);
         if (std::fwrite(run.plane, static_cast<size_t>(file.bytesPerPixel), items, data) != items)
-            cli::fail(couldNotAppend);
+            cli::fail(icsout::couldNotAppend);
     }
 }
 
@@ -415,7 +408,7 @@ int main(int argc, char** argv) {
     ConversionState run;
     for (int channel : plan.channels)
         for (const std::string& name : plan.inputFiles) convertFile(plan, channel, name, data, run);
-    if (data && std::fclose(data) != 0) cli::fail(couldNotAppend);
+    if (data && std::fclose(data) != 0) cli::fail(icsout::couldNotAppend);
     if (plan.icsVersion == 2 && run.headerSetUp) {
         const uint64_t totalBytes = static_cast<uint64_t>(run.columns) *
                                     static_cast<uint64_t>(run.rows) *
