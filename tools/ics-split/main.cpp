@@ -435,6 +435,10 @@ void exportIcsSubset(const SplitOptions& options, const IcsInputInfo& info,
                     if (options.mode == icsVersion1)
                         completeIcsHeader(ics, plane, static_cast<size_t>(info.planeBytes),
                                           icsout::firstPlaneCloseFailed);
+                    // A new file rather than libics's one-plane file cut back to nothing: on
+                    // ext4 every later write to a freshly truncated file costs several times
+                    // as much.
+                    std::remove(dataFileName.c_str());
                     output = openPlaneDataFile(dataFileName);
                     if (!output) cli::fail(icsout::dataFileNotOpen);
                 }
