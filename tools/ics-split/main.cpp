@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <tiffio.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +49,10 @@ const char* const unsupportedSignificantBits =
     "The input's significant bits (%zu) must be a whole number of bytes equal to its sample "
     "size (%zu bits).\nTerminating...";
 const char* const undefinedLabel = "Undefined multi-dimensional label";
+const char* const dimensionTooLarge =
+    "The input's %s dimension has %zu elements, more than 4294967295.\nTerminating...";
+const char* const imageTooLarge =
+    "The input's image is larger than 2^64 bytes: its planes cannot be located.\nTerminating...";
 const char* const emptyDimension =
     "The input has a dimension of size 0: it holds no plane.\nTerminating...";
 const char* const couldNotCreateTiff = "Could not create TIFF file %s!\nTerminating...";
@@ -144,9 +150,15 @@ SplitOptions readCommandLine(int argc, char** argv) {
     return options;
 }
 
+bool isKnownLabel(const std::string& label) {
+    return label == "x" || label == "y" || label == "z" || label == "t" || label == "ch";
+}
+
 // Takes the sizes and scales of the dimensions labelled x, y, z, t and ch.
 void takeLabelledDimensions(IcsInputInfo& info) {
     for (const IcsDimensionInfo& d : info.dimensions) {
+        if (isKnownLabel(d.label) && d.size > UINT32_MAX)
+            cli::failWith(dimensionTooLarge, d.label.c_str(), d.size);
         const auto size = static_cast<uint32_t>(d.size);
         if (d.label == "x") {
             info.X = size;
@@ -164,10 +176,6 @@ void takeLabelledDimensions(IcsInputInfo& info) {
             info.CH = size;
         }
     }
-}
-
-bool isKnownLabel(const std::string& label) {
-    return label == "x" || label == "y" || label == "z" || label == "t" || label == "ch";
 }
 
 // libics trusts the header's sensor channel count and writes past its own arrays when it is
@@ -194,6 +202,24 @@ void refuseSensorChannelsBeyondLibics(const std::string& headerName) {
         line.clear();
     }
     std::fclose(header);
+}
+
+int64_t sizeOfFile(const std::string& name) {
+    struct stat status;
+    return stat(name.c_str(), &status) == 0 ? static_cast<int64_t>(status.st_size) : -1;
+}
+
+// A run without a channel list takes every channel of the input. A header may claim far more
+// channels than its data file holds; each needs a byte at least, and the export stops at the
+// first plane missing from the file, so the channels beyond one past the file's size are never
+// reached and are not listed. Without a data file the run ends when it is opened.
+void takeEveryChannel(SplitOptions& options, const IcsInputInfo& info) {
+    const int64_t dataBytes = sizeOfFile(options.inputBase + ".ids");
+    if (dataBytes < 0) return;
+    const uint64_t reachable = static_cast<uint64_t>(dataBytes) + 1;
+    const uint64_t channels = std::min({uint64_t{info.CH}, reachable, uint64_t{INT_MAX}});
+    for (uint64_t channel = 1; channel <= channels; ++channel)
+        options.channels.push_back(static_cast<int>(channel));
 }
 
 // Reads the input header through libics (IcsOpen adds ".ics" to the base name). A run without
@@ -224,9 +250,7 @@ IcsInputInfo readInputHeader(SplitOptions& options) {
     takeLabelledDimensions(info);
     IcsGetSignificantBits(ics, &info.significantBits);
     info.numericalAperture = IcsGetSensorNumAperture(ics);
-    if (options.channels.empty())
-        for (uint32_t channel = 1; channel <= info.CH; ++channel)
-            options.channels.push_back(static_cast<int>(channel));
+    if (options.channels.empty()) takeEveryChannel(options, info);
     for (int channel : options.channels) {
         info.pinholeRadius.push_back(IcsGetSensorPinholeRadius(ics, channel - 1));
         info.excitation.push_back(IcsGetSensorExcitationWavelength(ics, channel - 1));
@@ -281,7 +305,12 @@ void derivePlaneSize(IcsInputInfo& info) {
         info.significantBits != sampleBits)
         cli::failWith(unsupportedSignificantBits, info.significantBits, sampleBits);
     info.sampleBytes = info.significantBits / 8;
-    info.planeBytes = uint64_t{info.significantBits} * info.Y * info.X / 8;
+    // Every plane offset must be a 64-bit number: the whole image, P x Z x T x CH bytes, too.
+    uint64_t image = info.sampleBytes;
+    for (uint64_t factor : {uint64_t{info.X}, uint64_t{info.Y}, uint64_t{info.Z}, uint64_t{info.T},
+                            uint64_t{info.CH}})
+        if (__builtin_mul_overflow(image, factor, &image)) cli::fail(imageTooLarge);
+    info.planeBytes = info.sampleBytes * info.Y * info.X;
 }
 
 // What the user left out is the input's whole extent; what was given must lie inside it.
