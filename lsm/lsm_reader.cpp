@@ -28,6 +28,8 @@ const char* const unexpectedEndOfFile =
     "Unexpected end of file: the file is shorter than its structure says.\nTerminating...";
 const char* const readError = "Read error in the input file.\nTerminating...";
 const char* const seekFailed = "Could not seek to an offset in the input file.\nTerminating...";
+const char* const arraysBeyondFile =
+    "The directory's value arrays hold more bytes than the file.\nTerminating...";
 const char* const dataPastEndOfFile =
     "A value array or text runs past the end of the file.\nTerminating...";
 
@@ -110,10 +112,19 @@ void readValuesAtOffset(FILE* stream, int32_t offset, int32_t count, int size, c
 }
 
 // Reads one directory entry into a record, collecting the StripOffsets values if asked.
-void readDirectoryEntry(FILE* stream, TiffDirectory& directory, StripOffsetList* stripOffsets) {
+// arrayBytes counts the bytes of the directory's value arrays read at offsets: entries of a
+// real file have arrays of their own, so more than the file holds means entries that share
+// one array over and over, which would make reading them take without end.
+void readDirectoryEntry(FILE* stream, TiffDirectory& directory, StripOffsetList* stripOffsets,
+                        uint64_t& arrayBytes) {
     int32_t tag = 0, type = 0, count = 0;
     EntryValueList values;
     readIfdEntry(stream, tag, type, count, values);
+    const uint64_t valueBytes = values.size() * static_cast<uint64_t>(elementSizeOfTiffType(type));
+    if (valueBytes > 4) {
+        arrayBytes += valueBytes;
+        if (arrayBytes > static_cast<uint64_t>(fileSize(stream))) fail(arraysBeyondFile);
+    }
     if (tag == stripOffsetsTag && stripOffsets)
         for (int32_t value : values) stripOffsets->push_back(value);
     directory.push_back({tag, type, count, values.empty() ? 0 : values[0]});
@@ -273,7 +284,9 @@ int32_t readFirstDirectory(FILE* stream, DirectoryList& directories,
                            StripOffsetList* stripOffsets) {
     const int32_t entryCount = readInt(stream, 'u');
     TiffDirectory directory;
-    for (int32_t i = 1; i < entryCount; ++i) readDirectoryEntry(stream, directory, stripOffsets);
+    uint64_t arrayBytes = 0;
+    for (int32_t i = 1; i < entryCount; ++i)
+        readDirectoryEntry(stream, directory, stripOffsets, arrayBytes);
     directories.push_back(directory);
     return readLsmTagEntry(stream);
 }
@@ -284,7 +297,9 @@ void readFollowingDirectories(FILE* stream, int32_t nextDirectoryOffset,
     for (int d = 0; d < directoryCount; ++d) {
         const int32_t entryCount = readInt(stream, 'u');
         TiffDirectory directory;
-        for (int32_t i = 0; i < entryCount; ++i) readDirectoryEntry(stream, directory, nullptr);
+        uint64_t arrayBytes = 0;
+        for (int32_t i = 0; i < entryCount; ++i)
+            readDirectoryEntry(stream, directory, nullptr, arrayBytes);
         directories.push_back(directory);
         readInt(stream, 'l');  // next-directory field: in LSM files the next one follows directly
     }

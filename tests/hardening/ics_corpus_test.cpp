@@ -1,0 +1,330 @@
+// Broken ICS headers and data files, each read by ics-split in its three output modes.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "corpus.h"
+#include "tiff_writer.h"
+
+using corpus::failure;
+using corpus::Outcome;
+using corpus::success;
+using lsmtest::Bytes;
+
+namespace {
+
+// ics-split's messages.
+const std::string couldNotOpenIcs = "Could not open ICS file for reading!";
+const std::string couldNotOpenIds = "Could not open IDS file!";
+const std::string emptyDimension =
+    "The input has a dimension of size 0: it holds no plane.\nTerminating...";
+const std::string sixDimensions =
+    "The input has 6 dimensions; at most 5 (x, y, z, t, ch) can be split.\nTerminating...";
+const std::string versionTwo =
+    "The input is an ICS version 2 file (data inside the .ics); only a .ics header beside its "
+    ".ids data file can be split.\nTerminating...";
+const std::string imageTooLarge =
+    "The input's image is larger than 2^64 bytes: its planes cannot be located.\nTerminating...";
+const std::string noSensorParameters =
+    "More than 32 channels: the sensor parameters are not written to the ICS header.\n";
+const std::string compressed =
+    "The input's data is compressed; only uncompressed data can be split.\nTerminating...";
+
+std::string significantBits(const std::string& bits, const std::string& sampleBits) {
+    return "The input's significant bits (" + bits +
+           ") must be a whole number of bytes equal to its sample size (" + sampleBits +
+           " bits).\nTerminating...";
+}
+
+std::string widthTooLarge(const std::string& size) {
+    return "The input's x dimension has " + size +
+           " elements, more than 4294967295.\nTerminating...";
+}
+
+std::string sensorChannels(const std::string& count) {
+    return "The input header gives " + count +
+           " sensor channels; libics holds at most 32.\nTerminating...";
+}
+
+// 16-bit samples, x 8, y 4, z 2 and two channels, with two sensor channels.
+const std::vector<std::string> goodHeaderLines = {
+    "ics_version\t1.0",
+    "filename\tin",
+    "layout\tparameters\t5",
+    "layout\torder\tbits\tx\ty\tz\tch",
+    "layout\tsizes\t16\t8\t4\t2\t2",
+    "layout\tcoordinates\tvideo",
+    "layout\tsignificant_bits\t16",
+    "representation\tformat\tinteger",
+    "representation\tsign\tunsigned",
+    "representation\tcompression\tuncompressed",
+    "representation\tbyte_order\t1\t2",
+    "parameter\torigin\t0\t0\t0\t0\t0",
+    "parameter\tscale\t1\t0.1\t0.1\t0.5\t1",
+    "parameter\tunits\tbits\tmicrometers\tmicrometers\tmicrometers\tundefined",
+    "parameter\tlabels\tintensity\tx\ty\tz\tch",
+    "sensor\ttype\tIncohConfMicr\tIncohConfMicr",
+    "sensor\ts_params\tChannels\t2",
+    "sensor\ts_params\tLambdaEx\t488\t543",
+};
+
+// A header's text: the field and line separators first, then its lines.
+std::string headerText(const std::vector<std::string>& lines) {
+    std::string text = "\t\n";
+    for (const std::string& line : lines) text += line + "\n";
+    return text;
+}
+
+Bytes goodData() {
+    return lsmtest::tiffPixels(8, 4 * 2 * 2, 16, 1);
+}
+
+void writeInput(const lsmtest::TempDir& dir, const std::string& header, const Bytes& data) {
+    lsmtest::writeText(dir.file("in.ics"), header);
+    lsmtest::writeBytes(dir.file("in.ids"), data);
+}
+
+using Maker = std::function<void(const lsmtest::TempDir&)>;
+
+bool lineHasKey(const std::string& line, const std::string& key) {
+    return line.compare(0, key.size() + 1, key + "\t") == 0;
+}
+
+// The good header with the lines that begin with the keys given other values.
+Maker withLines(const std::vector<std::pair<std::string, std::string>>& changes) {
+    return [changes](const lsmtest::TempDir& dir) {
+        std::vector<std::string> lines = goodHeaderLines;
+        for (std::string& line : lines)
+            for (const auto& [key, values] : changes)
+                if (lineHasKey(line, key)) line = key + "\t" + values;
+        writeInput(dir, headerText(lines), goodData());
+    };
+}
+
+Maker withLine(const std::string& key, const std::string& values) {
+    return withLines({{key, values}});
+}
+
+Maker withoutLine(const std::string& key) {
+    return [key](const lsmtest::TempDir& dir) {
+        std::vector<std::string> lines;
+        for (const std::string& line : goodHeaderLines)
+            if (!lineHasKey(line, key)) lines.push_back(line);
+        writeInput(dir, headerText(lines), goodData());
+    };
+}
+
+// A header of the case's own making beside the good data file.
+Maker withHeader(std::string (*header)()) {
+    return [header](const lsmtest::TempDir& dir) { writeInput(dir, header(), goodData()); };
+}
+
+// The good header beside the first bytes of the good data file.
+Maker withDataCutAt(size_t bytes) {
+    return [bytes](const lsmtest::TempDir& dir) {
+        Bytes data = goodData();
+        data.resize(bytes);
+        writeInput(dir, headerText(goodHeaderLines), data);
+    };
+}
+
+void withoutDataFile(const lsmtest::TempDir& dir) {
+    lsmtest::writeText(dir.file("in.ics"), headerText(goodHeaderLines));
+}
+
+// Bytes that are no text at all, the same at every run.
+std::string binaryGarbage() {
+    std::string text;
+    uint32_t state = 12345;
+    for (int i = 0; i < 4096; ++i) {
+        state = state * 1103515245u + 12345u;
+        text += static_cast<char>(state >> 23);
+    }
+    return text;
+}
+
+// A version 2 file: the header, "end", then the data in the same file.
+std::string versionTwoFile() {
+    std::vector<std::string> lines = goodHeaderLines;
+    lines[0] = "ics_version\t2.0";
+    const Bytes data = goodData();
+    return headerText(lines) + "end\n" + std::string(data.begin(), data.end());
+}
+
+// The good header written with "|" between fields and far too many sensor channels.
+std::string otherSeparatorsManySensorChannels() {
+    std::string text = "|\n";
+    for (std::string line : goodHeaderLines) {
+        for (char& c : line)
+            if (c == '\t') c = '|';
+        if (line == "sensor|s_params|Channels|2") line = "sensor|s_params|Channels|1000";
+        text += line + "\n";
+    }
+    return text;
+}
+
+struct IcsCase {
+    IcsCase(std::string name, Maker make, Outcome outcome, std::vector<std::string> selection = {},
+            std::optional<Outcome> exportOutcome = std::nullopt)
+        : name(std::move(name)),
+          make(std::move(make)),
+          tiffPlanes(outcome),
+          icsExport(exportOutcome.value_or(outcome)),
+          selection(std::move(selection)) {}
+    std::string name;
+    Maker make;
+    Outcome tiffPlanes;
+    Outcome icsExport;                   // the same in ICS versions 1 and 2
+    std::vector<std::string> selection;  // options that choose planes; none: the whole image
+};
+
+void PrintTo(const IcsCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+const std::vector<IcsCase> icsCases = {
+    // Nothing broken: the image the other cases break.
+    {"Unbroken", withHeader([] { return headerText(goodHeaderLines); }), success()},
+
+    // Missing, absurd and inconsistent layout lines:
+
+    // No dimension sizes: libics knows no sample type.
+    {"NoLayoutSizes", withoutLine("layout\tsizes"), failure(significantBits("16", "0"))},
+    // No dimension order.
+    {"NoLayoutOrder", withoutLine("layout\torder"), failure(couldNotOpenIcs)},
+    // No dimension count.
+    {"NoLayoutParameters", withoutLine("layout\tparameters"), failure(couldNotOpenIcs)},
+    // A dimension count of 0.
+    {"LayoutParametersZero", withLine("layout\tparameters", "0"), failure(couldNotOpenIcs)},
+    // A dimension count of 1: the sample size alone, an image of one sample.
+    {"LayoutParametersOne", withLine("layout\tparameters", "1"), success()},
+    // A dimension count of 1000.
+    {"LayoutParameters1000", withLine("layout\tparameters", "1000"), failure(couldNotOpenIcs)},
+    // A dimension count above the sizes given: libics takes the missing sizes as 1.
+    {"LayoutParametersAboveSizes", withLine("layout\tparameters", "7"), failure(sixDimensions)},
+    // Fewer sizes than dimensions: libics takes the missing ones as 1.
+    {"LayoutSizesFewerThanParameters", withLine("layout\tsizes", "16\t8\t4"), success()},
+    // A width of 0.
+    {"LayoutSizeZero", withLine("layout\tsizes", "16\t0\t4\t2\t2"), failure(emptyDimension)},
+    // A width of 2^40.
+    {"LayoutSize2Pow40", withLine("layout\tsizes", "16\t1099511627776\t4\t2\t2"),
+     failure(widthTooLarge("1099511627776"))},
+    // A width of 2^32 + 8, which is 8 in its low 32 bits.
+    {"LayoutSizeAbove32Bits", withLine("layout\tsizes", "16\t4294967304\t4\t2\t2"),
+     failure(widthTooLarge("4294967304"))},
+    // A width of -8, which libics reads as 2^64 - 8.
+    {"LayoutSizeNegative", withLine("layout\tsizes", "16\t-8\t4\t2\t2"),
+     failure(widthTooLarge("18446744073709551608"))},
+    // 2^31 x 2^31 samples of 16 bits: a plane of 2^66 bytes, 0 in 64 bits.
+    {"LayoutPlaneSizeOverflow", withLine("layout\tsizes", "16\t2147483648\t2147483648\t2\t2"),
+     failure(imageTooLarge)},
+    // Four thousand million channels for a run without -c, which stops at the first plane missing.
+    {"LayoutChannelCountHuge",
+     withLine("layout\tsizes", "16\t8\t4\t2\t4000000000"),
+     failure(corpus::couldNotReadPlane),
+     {},
+     failure(noSensorParameters + corpus::couldNotReadPlane)},
+    // 2^29 slices and time points of 64-byte planes: channel 2 starts at 2^64, that is at 0.
+    {"PlaneOffsetBeyond64Bits",
+     withLines({{"layout\tparameters", "6"},
+                {"layout\torder", "bits\tx\ty\tz\tt\tch"},
+                {"layout\tsizes", "16\t8\t4\t536870912\t536870912\t2"},
+                {"parameter\tlabels", "intensity\tx\ty\tz\tt\tch"}}),
+     failure(imageTooLarge),
+     {"-c", "2", "-t", "1", "1", "-z", "1", "1"}},
+    // Significant bits of 0.
+    {"SignificantBitsZero", withLine("layout\tsignificant_bits", "0"),
+     failure(significantBits("0", "16"))},
+    // Significant bits of 12, no whole number of bytes.
+    {"SignificantBits12", withLine("layout\tsignificant_bits", "12"),
+     failure(significantBits("12", "16"))},
+    // Significant bits of 1000.
+    {"SignificantBits1000", withLine("layout\tsignificant_bits", "1000"),
+     failure(significantBits("1000", "16"))},
+
+    // Sensor channel counts that libics cannot hold:
+
+    // 33 sensor channels, one above libics's limit.
+    {"SensorChannels33", withLine("sensor\ts_params\tChannels", "33"),
+     failure(sensorChannels("33"))},
+    // 1000 sensor channels.
+    {"SensorChannels1000", withLine("sensor\ts_params\tChannels", "1000"),
+     failure(sensorChannels("1000"))},
+    // A sensor channel count beyond every integer type.
+    {"SensorChannelsBeyondAnyInteger",
+     withLine("sensor\ts_params\tChannels", "99999999999999999999999"),
+     failure(sensorChannels("9223372036854775807"))},
+    // 1000 sensor channels in a header of other separators.
+    {"SensorChannelsWithOtherSeparators", withHeader(otherSeparatorsManySensorChannels),
+     failure(sensorChannels("1000"))},
+    // A negative sensor channel count, which libics holds as none.
+    {"SensorChannelsNegative", withLine("sensor\ts_params\tChannels", "-1"), success()},
+
+    // The data file:
+
+    // A data file shorter than the header says: the second plane is cut.
+    {"DataFileShorterThanHeader", withDataCutAt(100), failure(corpus::couldNotReadPlane)},
+    // An empty data file.
+    {"EmptyDataFile", withDataCutAt(0), failure(corpus::couldNotReadPlane)},
+    // No data file.
+    {"NoDataFile", withoutDataFile, failure(couldNotOpenIds)},
+
+    // Headers of the wrong kind or none at all:
+
+    // A version 2 file, its data inside the header file.
+    {"VersionTwoHeader", withHeader(versionTwoFile), failure(versionTwo)},
+    // Data compressed with gzip.
+    {"CompressedData", withLine("representation\tcompression", "gzip"), failure(compressed)},
+    // An empty header file.
+    {"EmptyHeader", withHeader([] { return std::string(); }), failure(couldNotOpenIcs)},
+    // Binary garbage for a header.
+    {"BinaryGarbage", withHeader(binaryGarbage), failure(couldNotOpenIcs)},
+    // A header without its separator line.
+    {"NoSeparatorLine", withHeader([] { return headerText(goodHeaderLines).substr(2); }),
+     failure(couldNotOpenIcs)},
+    // A history line of 100000 characters, far beyond libics's line length.
+    {"VeryLongLine", withHeader([] {
+         return headerText(goodHeaderLines) + "history\t" + std::string(100000, 'a') + "\n";
+     }),
+     success()},
+};
+
+const char* const icsOutputs = "out\\.(ics|ids)";
+
+class IcsCorpus : public testing::TestWithParam<IcsCase> {
+   protected:
+    lsmtest::TempDir dir;
+
+    void SetUp() override { GetParam().make(dir); }
+
+    corpus::Invocation icsSplit(const std::vector<std::string>& modeWords,
+                                const char* outputNames) const {
+        std::vector<std::string> args = {"-i", "in", "-o", "out"};
+        const std::vector<std::string>& selection = GetParam().selection;
+        args.insert(args.end(), selection.begin(), selection.end());
+        args.insert(args.end(), modeWords.begin(), modeWords.end());
+        return {ICS_SPLIT_PATH, args, outputNames, true, false};
+    }
+};
+
+TEST_P(IcsCorpus, TiffPlanes) {
+    corpus::expectOutcome(dir, icsSplit({}, "out_ch[0-9]+t[0-9]+z[0-9]+\\.tif"),
+                          GetParam().tiffPlanes);
+}
+
+TEST_P(IcsCorpus, IcsVersion1) {
+    corpus::expectOutcome(dir, icsSplit({"-s1"}, icsOutputs), GetParam().icsExport);
+}
+
+TEST_P(IcsCorpus, IcsVersion2) {
+    corpus::expectOutcome(dir, icsSplit({"-s2"}, icsOutputs), GetParam().icsExport);
+}
+
+INSTANTIATE_TEST_SUITE_P(BadIcs, IcsCorpus, testing::ValuesIn(icsCases), corpus::CaseName());
+
+}  // namespace
