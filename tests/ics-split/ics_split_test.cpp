@@ -1,6 +1,7 @@
 // ics-split run on ICS images made by lsm-to-ics and by the tests' libics writer: report,
 // TIFF planes, ICS subsets read back through libics, refusals and failures.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
 
@@ -551,6 +552,21 @@ TEST_F(IcsSplit, OutputFilesThatCannotBeWrittenEndTheRun) {
     const RunResult two = run("-i cell -o nodir/p -s2" + selection);
     EXPECT_EQ(two.status, 1);
     EXPECT_EQ(two.err, "Could not open ids image file for appending\nTerminating...\n");
+
+    // A header libics cannot write (a folder stands at its name): the data stays, status 1.
+    ASSERT_EQ(mkdir(dir.file("h.ics").c_str(), 0755), 0);
+    const RunResult header = run("-i cell -o h -s1" + selection);
+    EXPECT_EQ(header.status, 1);
+    EXPECT_EQ(header.err, "2. Could not close ICS file!\n"
+                          "The ICS header was not written; the image data is in h.ids.\n"
+                          "Terminating...\n");
+    EXPECT_EQ(lsmtest::readBytes(dir.file("h.ids")), plane(cell, 1, 1, 1));
+    const RunResult image = run("-i cell -o h -s2" + selection);
+    EXPECT_EQ(image.status, 1);
+    EXPECT_EQ(image.err, "Could not close ICS file!\n"
+                         "The ICS image was not written; its data stays in h.ids.\n"
+                         "Terminating...\n");
+    EXPECT_EQ(lsmtest::readBytes(dir.file("h.ids")), plane(cell, 1, 1, 1));
 
     // Planes of 2 KiB against a file size limit of 1 block: the strip write fails.
     LsmContent wide = cell;

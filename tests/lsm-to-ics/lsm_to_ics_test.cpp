@@ -1,5 +1,6 @@
 // lsm-to-ics run on LSM series from the tests' writer: report, header, data bytes, failures.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -355,6 +356,21 @@ TEST_F(LsmToIcs, ADataFileThatCannotBeWrittenStopsTheRun) {
     const RunResult full = run("-s 1 -j 1 -e 1 x??.lsm -o full -z 1 2 -c 1 -t 1 -S2");
     expectFatal(full, "Could not append all data into file\nTerminating...");
     EXPECT_FALSE(lsmtest::fileExists(dir.file("full.ics")));
+}
+
+TEST_F(LsmToIcs, AHeaderLibicsCannotWriteEndsWithStatus1AndKeepsTheData) {
+    const LsmContent c = content(1, 2);
+    writeSeries("h", c, 1);
+    ASSERT_EQ(mkdir(dir.file("out.ics").c_str(), 0755), 0);  // where the header should go
+    const RunResult one = run("-s 1 -j 1 -e 1 h??.lsm -o out -z 1 2 -c 1 -t 1 -S1");
+    expectFatal(one, "2. Could not close ICS file!\n"
+                     "The ICS header was not written; the image data is in out.ids.\n"
+                     "Terminating...");
+    EXPECT_EQ(lsmtest::readBytes(dir.file("out.ids")), expectedData(c, {1}, 1, 1, 2));
+    const RunResult two = run("-s 1 -j 1 -e 1 h??.lsm -o out -z 1 2 -c 1 -t 1 -S2");
+    expectFatal(two, "Could not close ICS file!\n"
+                     "The ICS image was not written; its data stays in out.ids.\nTerminating...");
+    EXPECT_EQ(lsmtest::readBytes(dir.file("out.ids")), expectedData(c, {1}, 1, 1, 2));
 }
 
 TEST_F(LsmToIcs, AFileUnlikeTheFirstIsRefusedAndEarlierPlanesStay) {

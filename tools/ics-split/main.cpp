@@ -451,6 +451,7 @@ void exportIcsSubset(const SplitOptions& options, const IcsInputInfo& info,
     ICS* ics = setupIcsHeader(subsetHeaderValues(options, info));
     const std::string dataFileName = options.outputBase + ".ids";
     FILE* output = nullptr;
+    bool headerWritten = options.mode == icsVersion2;  // version 1: at the first plane
     const size_t items = static_cast<size_t>(info.planeBytes / info.sampleBytes);
     for (int k : options.channels)
         for (int t = options.t.start; t <= options.t.end; ++t)
@@ -462,8 +463,9 @@ void exportIcsSubset(const SplitOptions& options, const IcsInputInfo& info,
                     // libics writes its own data file of the first plane at the close; ours,
                     // opened after it with truncation, replaces it with all planes.
                     if (options.mode == icsVersion1)
-                        completeIcsHeader(ics, plane, static_cast<size_t>(info.planeBytes),
-                                          icsout::firstPlaneCloseFailed);
+                        headerWritten =
+                            completeIcsHeader(ics, plane, static_cast<size_t>(info.planeBytes),
+                                              icsout::firstPlaneCloseFailed);
                     // A new file rather than libics's one-plane file cut back to nothing: on
                     // ext4 every later write to a freshly truncated file costs several times
                     // as much.
@@ -475,6 +477,8 @@ void exportIcsSubset(const SplitOptions& options, const IcsInputInfo& info,
                     cli::fail(icsout::couldNotAppend);
             }
     if (std::fclose(output) != 0) cli::fail(icsout::couldNotAppend);
+    // The data is all written; a header libics could not write must not end as a success.
+    if (!headerWritten) cli::failWith(icsout::headerNotWritten, dataFileName.c_str());
     if (options.mode == icsVersion2) {
         const uint64_t total = info.sampleBytes * options.channels.size() * info.Y * info.X *
                                static_cast<uint64_t>(countOf(options.t)) *

@@ -18,6 +18,8 @@ const char* const couldNotReopenData =
 const char* const couldNotReadImage =
     "Could not read all image data into file...terminating\n\n";
 const char* const finalCloseFailed = "Could not close ICS file!\n";
+const char* const imageNotWritten =
+    "The ICS image was not written; its data stays in %s.\nTerminating...\n";
 const char* const tooManySensorChannels =
     "More than 32 channels: the sensor parameters are not written to the ICS header.\n";
 
@@ -125,9 +127,11 @@ ICS* setupIcsHeader(const IcsHeaderValues& v) {
     return ics;
 }
 
-void completeIcsHeader(ICS* ics, const void* data, size_t bytes, const char* closeFailedMessage) {
+bool completeIcsHeader(ICS* ics, const void* data, size_t bytes, const char* closeFailedMessage) {
     IcsSetData(ics, data, bytes);
-    if (IcsClose(ics) != IcsErr_Ok) report(closeFailedMessage);
+    if (IcsClose(ics) == IcsErr_Ok) return true;
+    report(closeFailedMessage);
+    return false;
 }
 
 FILE* openPlaneDataFile(const std::string& name) {
@@ -157,8 +161,14 @@ void completeIcsFromDataFile(ICS* ics, const std::string& dataFileName, uint64_t
     }
     const size_t items = static_cast<size_t>(totalBytes / sampleBytes);
     if (std::fread(image, sampleBytes, items, data) != items) failReporting(couldNotReadImage);
-    completeIcsHeader(ics, image, static_cast<size_t>(totalBytes), finalCloseFailed);
+    const bool written =
+        completeIcsHeader(ics, image, static_cast<size_t>(totalBytes), finalCloseFailed);
     std::free(image);
     std::fclose(data);
+    // Deleting the data file of an image libics did not write would lose the image.
+    if (!written) {
+        std::fprintf(stderr, imageNotWritten, dataFileName.c_str());
+        std::exit(1);
+    }
     std::remove(dataFileName.c_str());
 }

@@ -17,6 +17,9 @@ inline const char* const dataFileNotOpen =
     "Could not open ids image file for appending\nTerminating...";
 inline const char* const couldNotAppend = "Could not append all data into file\nTerminating...";
 inline const char* const firstPlaneCloseFailed = "2. Could not close ICS file!\n";
+// After all data is written, when libics could not write the header at the first plane.
+inline const char* const headerNotWritten =
+    "The ICS header was not written; the image data is in %s.\nTerminating...";
 }  // namespace icsout
 
 // Sensor values of one output channel. Without an excitation wavelength the channel gets no
@@ -65,8 +68,9 @@ bool sensorParametersFit(size_t channelCount);
 // reported on standard error and the run goes on.
 ICS* setupIcsHeader(const IcsHeaderValues& values);
 
-// Hands the data to libics and closes the handle; closeFailedMessage on failure.
-void completeIcsHeader(ICS* ics, const void* data, size_t bytes, const char* closeFailedMessage);
+// Hands the data to libics and closes the handle; closeFailedMessage on failure. Returns
+// whether libics wrote the image.
+bool completeIcsHeader(ICS* ics, const void* data, size_t bytes, const char* closeFailedMessage);
 
 // Opens a data file that is written a whole plane at a time: unbuffered, so that each plane
 // goes to the file in one write instead of the stream's small blocks.
@@ -76,6 +80,7 @@ FILE* openPlaneDataFile(const std::string& name);
 [[noreturn]] void failNoMemory();
 
 // Version 2 completion: reads the data file back whole (totalBytes, in samples of sampleBytes),
-// hands it to libics, which writes the one ".ics" file, and deletes the data file.
+// hands it to libics, which writes the one ".ics" file, and deletes the data file. When libics
+// cannot write the image, the data file stays and the run ends with status 1.
 void completeIcsFromDataFile(ICS* ics, const std::string& dataFileName, uint64_t totalBytes,
                              size_t sampleBytes);

@@ -89,6 +89,7 @@ struct ConversionState {
     ICS* ics = nullptr;
     bool headerSetUp = false;
     bool firstPlaneWritten = false;
+    bool headerWritten = false;  // in version 1 at the first plane
     int32_t columns = 0;
     int32_t rows = 0;
     int32_t bitDepth = 0;
@@ -378,7 +379,8 @@ void copyPlanes(const ExtractionPlan& plan, int channel, const LsmFile& file, FI
                 items)
             cli::fail(icsout::couldNotReadPlane);
         if (!run.firstPlaneWritten && plan.icsVersion == 1)
-            completeIcsHeader(run.ics, run.plane, file.planeBytes, icsout::firstPlaneCloseFailed);
+            run.headerWritten = completeIcsHeader(run.ics, run.plane, file.planeBytes,
+                                                  icsout::firstPlaneCloseFailed);
         run.firstPlaneWritten = true;
         if (!data) cli::fail(icsout::dataFileNotOpen);
         if (std::fwrite(run.plane, static_cast<size_t>(file.bytesPerPixel), items, data) != items)
@@ -409,6 +411,9 @@ int main(int argc, char** argv) {
     for (int channel : plan.channels)
         for (const std::string& name : plan.inputFiles) convertFile(plan, channel, name, data, run);
     if (data && std::fclose(data) != 0) cli::fail(icsout::couldNotAppend);
+    // The data is all written; a header libics could not write must not end as a success.
+    if (plan.icsVersion == 1 && run.firstPlaneWritten && !run.headerWritten)
+        cli::failWith(icsout::headerNotWritten, dataFileName.c_str());
     if (plan.icsVersion == 2 && run.headerSetUp) {
         const uint64_t totalBytes = static_cast<uint64_t>(run.columns) *
                                     static_cast<uint64_t>(run.rows) *
