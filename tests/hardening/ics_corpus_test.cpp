@@ -46,6 +46,9 @@ std::string widthTooLarge(const std::string& size) {
            " elements, more than 4294967295.\nTerminating...";
 }
 
+const std::string sensorParameterWithoutName =
+    "The input header has a sensor parameter line without a parameter name.\nTerminating...";
+
 std::string sensorChannels(const std::string& count) {
     return "The input header gives " + count +
            " sensor channels; libics holds at most 32.\nTerminating...";
@@ -246,6 +249,15 @@ const std::vector<IcsCase> icsCases = {
     // Significant bits of 1000.
     {"SignificantBits1000", withLine("layout\tsignificant_bits", "1000"),
      failure(significantBits("1000", "16"))},
+
+    // Sensor parameter lines that libics reads through a null pointer (found by fuzzing):
+
+    // Sensor parameter lines that end before their parameter names.
+    {"SensorParameterWithoutName", withLine("sensor\ts_params", ""),
+     failure(sensorParameterWithoutName)},
+    // Sensor parameter names behind a NUL byte, which ends a line for libics.
+    {"SensorParameterNameAfterNul", withLine("sensor\ts_params", std::string("\0LambdaEm\t1", 12)),
+     failure(sensorParameterWithoutName)},
 
     // Sensor channel counts that libics cannot hold:
 

@@ -34,6 +34,8 @@ const char* const emptyRangeForIcs =
     "An ICS export needs a %s range whose start (%d) does not lie above its end "
     "(%d).\nTerminating...";
 const char* const couldNotOpenIcs = "Could not open ICS file for reading!";
+const char* const sensorParameterWithoutName =
+    "The input header has a sensor parameter line without a parameter name.\nTerminating...";
 const char* const tooManyHeaderSensorChannels =
     "The input header gives %ld sensor channels; libics holds at most %d.\nTerminating...";
 const char* const couldNotCloseInput = "Could not close ICS file!\n";
@@ -143,8 +145,8 @@ SplitOptions readCommandLine(int argc, char** argv) {
     if (!options.hasOutput || options.outputBase.empty()) cli::fail(cli::emptyOutputBase);
     for (int channel : options.channels)
         if (channel < 1) cli::failWith(numberBelowOne, "channel", channel);
-    for (const auto& [name, range] : {std::make_pair("time point", options.t),
-                                      std::make_pair("slice", options.z)})
+    for (const auto& [name, range] :
+         {std::make_pair("time point", options.t), std::make_pair("slice", options.z)})
         if (range.given && (range.start < 1 || range.end < 1))
             cli::failWith(numberBelowOne, name, range.start < 1 ? range.start : range.end);
     return options;
@@ -178,10 +180,25 @@ void takeLabelledDimensions(IcsInputInfo& info) {
     }
 }
 
-// libics trusts the header's sensor channel count and writes past its own arrays when it is
-// far beyond its limit; such a header is refused before libics reads it. The header's first
-// two characters are its field and line separators.
-void refuseSensorChannelsBeyondLibics(const std::string& headerName) {
+// The fields of one header line, as libics splits it: runs of the separator between fields,
+// and the line ending at a NUL byte as a C string does.
+std::vector<std::string> headerFields(std::string line, char separator) {
+    line = line.substr(0, line.find('\0'));
+    std::vector<std::string> fields;
+    size_t at = 0;
+    while ((at = line.find_first_not_of(separator, at)) != std::string::npos) {
+        const size_t end = line.find(separator, at);
+        fields.push_back(line.substr(at, end - at));
+        at = end;
+    }
+    return fields;
+}
+
+// libics trusts two things of a header that make it crash: a sensor channel count far beyond
+// its limit (it writes past its own arrays) and a sensor parameter line without a parameter
+// name (it reads through a null pointer). Such a header is refused before libics reads it.
+// The header's first two characters are its field and line separators.
+void refuseHeaderLinesThatCrashLibics(const std::string& headerName) {
     FILE* header = std::fopen(headerName.c_str(), "rb");
     if (!header) return;  // libics reports what it cannot open
     const int fieldSeparator = std::fgetc(header);
@@ -190,12 +207,16 @@ void refuseSensorChannelsBeyondLibics(const std::string& headerName) {
     for (int c = 0; c != EOF;) {
         c = std::fgetc(header);
         if (c != lineSeparator && c != EOF) {
-            line += static_cast<char>(c == fieldSeparator ? '\t' : c);
+            line += static_cast<char>(c);
             continue;
         }
-        const std::string key = "sensor\ts_params\tChannels\t";
-        if (line.compare(0, key.size(), key) == 0) {
-            const long channels = std::strtol(line.c_str() + key.size(), nullptr, 10);
+        const std::vector<std::string> fields =
+            headerFields(line, static_cast<char>(fieldSeparator));
+        if (fields.size() >= 2 && fields[0] == "sensor" && fields[1] == "s_params") {
+            if (fields.size() == 2) cli::fail(sensorParameterWithoutName);
+            const long channels = fields[2] == "Channels" && fields.size() > 3
+                                      ? std::strtol(fields[3].c_str(), nullptr, 10)
+                                      : 0;
             if (channels > ICS_MAX_LAMBDA)
                 cli::failWith(tooManyHeaderSensorChannels, channels, ICS_MAX_LAMBDA);
         }
@@ -226,7 +247,7 @@ void takeEveryChannel(SplitOptions& options, const IcsInputInfo& info) {
 // a channel list takes every channel of the input.
 IcsInputInfo readInputHeader(SplitOptions& options) {
     IcsInputInfo info;
-    refuseSensorChannelsBeyondLibics(options.inputBase + ".ics");
+    refuseHeaderLinesThatCrashLibics(options.inputBase + ".ics");
     ICS* ics = nullptr;
     if (IcsOpen(&ics, options.inputBase.c_str(), "r") != IcsErr_Ok) cli::fail(couldNotOpenIcs);
     int dimensionCount = 0;
@@ -266,7 +287,7 @@ IcsInputInfo readInputHeader(SplitOptions& options) {
 void reportHeader(const IcsInputInfo& info) {
     for (const IcsDimensionInfo& d : info.dimensions) {
         cli::printLine("%s %zu %g, %g, %s", d.label.c_str(), d.size, d.origin, d.scale,
-                  d.units.c_str());
+                       d.units.c_str());
         if (!isKnownLabel(d.label)) cli::printLine("%s", undefinedLabel);
     }
     std::printf("\nvx=%lf, vy=%lf, vz=%lf\n", info.vx, info.vy, info.vz);
@@ -401,8 +422,7 @@ void writeTiffPlane(const std::string& name, const IcsInputInfo& info, PlaneRead
     TIFFClose(tiff);
 }
 
-void exportTiffPlanes(const SplitOptions& options, const IcsInputInfo& info,
-                      PlaneReader& reader) {
+void exportTiffPlanes(const SplitOptions& options, const IcsInputInfo& info, PlaneReader& reader) {
     for (int k : options.channels)
         for (int t = options.t.start; t <= options.t.end; ++t)
             for (int z = options.z.start; z <= options.z.end; ++z) {
@@ -413,7 +433,9 @@ void exportTiffPlanes(const SplitOptions& options, const IcsInputInfo& info,
             }
 }
 
-int countOf(const Range& range) { return range.end - range.start + 1; }
+int countOf(const Range& range) {
+    return range.end - range.start + 1;
+}
 
 IcsHeaderValues subsetHeaderValues(const SplitOptions& options, const IcsInputInfo& info) {
     IcsHeaderValues v;
@@ -443,10 +465,9 @@ IcsHeaderValues subsetHeaderValues(const SplitOptions& options, const IcsInputIn
     return v;
 }
 
-void exportIcsSubset(const SplitOptions& options, const IcsInputInfo& info,
-                     PlaneReader& reader) {
-    for (const auto& [name, range] : {std::make_pair("slice", options.z),
-                                      std::make_pair("time", options.t)})
+void exportIcsSubset(const SplitOptions& options, const IcsInputInfo& info, PlaneReader& reader) {
+    for (const auto& [name, range] :
+         {std::make_pair("slice", options.z), std::make_pair("time", options.t)})
         if (range.start > range.end) cli::failWith(emptyRangeForIcs, name, range.start, range.end);
     ICS* ics = setupIcsHeader(subsetHeaderValues(options, info));
     const std::string dataFileName = options.outputBase + ".ids";
