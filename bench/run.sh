@@ -8,6 +8,12 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bin="$top/${1:-build}"
 tools="$bin/tools"
+bash "$top/scripts/install-deps.sh"
+if [ ! -x /usr/bin/time ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq time
+fi
 work=$(mktemp -d "${BENCH_DIR:-$top}/bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
