@@ -160,6 +160,22 @@ std::string versionTwoFile() {
 }
 
 // The good header written with "|" between fields and far too many sensor channels.
+// The good header with its sensor channel line in other letter cases, as libics accepts it.
+std::string headerWithSensorLine(const std::string& sensorLine) {
+    std::vector<std::string> lines = goodHeaderLines;
+    for (std::string& line : lines)
+        if (line == "sensor\ts_params\tChannels\t2") line = sensorLine;
+    return headerText(lines);
+}
+
+std::string capitalSensorLineWithoutName() {
+    return headerWithSensorLine("Sensor\tS_PARAMS");
+}
+
+std::string capitalManySensorChannels() {
+    return headerWithSensorLine("SENSOR\ts_params\tchannels\t1000");
+}
+
 std::string otherSeparatorsManySensorChannels() {
     std::string text = "|\n";
     for (std::string line : goodHeaderLines) {
@@ -259,6 +275,10 @@ const std::vector<IcsCase> icsCases = {
     {"SensorParameterNameAfterNul", withLine("sensor\ts_params", std::string("\0LambdaEm\t1", 12)),
      failure(sensorParameterWithoutName)},
 
+    // The same in capitals, which libics reads alike (found by fuzzing).
+    {"SensorParameterWithoutNameInCapitals", withHeader(capitalSensorLineWithoutName),
+     failure(sensorParameterWithoutName)},
+
     // Sensor channel counts that libics cannot hold:
 
     // 33 sensor channels, one above libics's limit.
@@ -271,6 +291,9 @@ const std::vector<IcsCase> icsCases = {
     {"SensorChannelsBeyondAnyInteger",
      withLine("sensor\ts_params\tChannels", "99999999999999999999999"),
      failure(sensorChannels("9223372036854775807"))},
+    // 1000 sensor channels on a line in other letter cases.
+    {"SensorChannelsInCapitals", withHeader(capitalManySensorChannels),
+     failure(sensorChannels("1000"))},
     // 1000 sensor channels in a header of other separators.
     {"SensorChannelsWithOtherSeparators", withHeader(otherSeparatorsManySensorChannels),
      failure(sensorChannels("1000"))},

@@ -1,6 +1,7 @@
 // ics-split: a channel/time/z range of an ICS image as per-plane TIFF files or a smaller ICS image.
 #include <libics.h>
 #include <libics_sensor.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <tiffio.h>
 
@@ -194,6 +195,11 @@ std::vector<std::string> headerFields(std::string line, char separator) {
     return fields;
 }
 
+// libics reads the words of a header line regardless of case.
+bool sameWord(const std::string& field, const char* word) {
+    return strcasecmp(field.c_str(), word) == 0;
+}
+
 // libics trusts two things of a header that make it crash: a sensor channel count far beyond
 // its limit (it writes past its own arrays) and a sensor parameter line without a parameter
 // name (it reads through a null pointer). Such a header is refused before libics reads it.
@@ -212,9 +218,10 @@ void refuseHeaderLinesThatCrashLibics(const std::string& headerName) {
         }
         const std::vector<std::string> fields =
             headerFields(line, static_cast<char>(fieldSeparator));
-        if (fields.size() >= 2 && fields[0] == "sensor" && fields[1] == "s_params") {
+        if (fields.size() >= 2 && sameWord(fields[0], "sensor") &&
+            sameWord(fields[1], "s_params")) {
             if (fields.size() == 2) cli::fail(sensorParameterWithoutName);
-            const long channels = fields[2] == "Channels" && fields.size() > 3
+            const long channels = sameWord(fields[2], "Channels") && fields.size() > 3
                                       ? std::strtol(fields[3].c_str(), nullptr, 10)
                                       : 0;
             if (channels > ICS_MAX_LAMBDA)
