@@ -172,6 +172,10 @@ std::string capitalSensorLineWithoutName() {
     return headerWithSensorLine("Sensor\tS_PARAMS");
 }
 
+std::string crlfSensorLineWithoutName() {
+    return headerWithSensorLine("sensor\ts_params\r");
+}
+
 std::string capitalManySensorChannels() {
     return headerWithSensorLine("SENSOR\ts_params\tchannels\t1000");
 }
@@ -277,6 +281,10 @@ const std::vector<IcsCase> icsCases = {
 
     // The same in capitals, which libics reads alike (found by fuzzing).
     {"SensorParameterWithoutNameInCapitals", withHeader(capitalSensorLineWithoutName),
+     failure(sensorParameterWithoutName)},
+
+    // A nameless sensor parameter line ending in CR LF, whose CR libics drops (found by fuzzing).
+    {"SensorParameterWithoutNameCrLf", withHeader(crlfSensorLineWithoutName),
      failure(sensorParameterWithoutName)},
 
     // Sensor channel counts that libics cannot hold:

@@ -182,9 +182,10 @@ void takeLabelledDimensions(IcsInputInfo& info) {
 }
 
 // The fields of one header line, as libics splits it: runs of the separator between fields,
-// and the line ending at a NUL byte as a C string does.
+// the line ending at a NUL byte as a C string does, and a carriage return at its end dropped.
 std::vector<std::string> headerFields(std::string line, char separator) {
     line = line.substr(0, line.find('\0'));
+    while (!line.empty() && line.back() == '\r') line.pop_back();  // the end of a CR LF line
     std::vector<std::string> fields;
     size_t at = 0;
     while ((at = line.find_first_not_of(separator, at)) != std::string::npos) {
