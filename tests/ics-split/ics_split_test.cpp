@@ -551,7 +551,9 @@ TEST_F(IcsSplit, OutputFilesThatCannotBeWrittenEndTheRun) {
     EXPECT_EQ(one.out.substr(one.out.size() - 8), "t1,z1\n0\n");
     const RunResult two = run("-i cell -o nodir/p -s2" + selection);
     EXPECT_EQ(two.status, 1);
-    EXPECT_EQ(two.err, "Could not open ids image file for appending\nTerminating...\n");
+    EXPECT_EQ(two.err,
+              "Could not close ICS file!\n"
+              "Could not open ids image file for appending\nTerminating...\n");
 
     // A header libics cannot write (a folder stands at its name): the data stays, status 1.
     ASSERT_EQ(mkdir(dir.file("h.ics").c_str(), 0755), 0);
@@ -584,6 +586,13 @@ TEST_F(IcsSplit, OutputFilesThatCannotBeWrittenEndTheRun) {
     EXPECT_EQ(append.status, 1);
     EXPECT_EQ(append.err, "Could not append all data into file\nTerminating...\n");
     EXPECT_EQ(append.out.find("complete"), std::string::npos);
+    // In version 2 the header and the planes before the limit stay in the one file.
+    ASSERT_EQ(run("-i wide -o cut -z 1 5 -c 1 -t 1 1 -s2").status, 0);
+    const Bytes whole = lsmtest::readBytes(dir.file("cut.ics"));
+    const RunResult cut = runLimited(16, "-i wide -o cut -z 1 5 -c 1 -t 1 1 -s2");
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_EQ(cut.err, "Could not append all data into file\nTerminating...\n");
+    EXPECT_EQ(lsmtest::readBytes(dir.file("cut.ics")), Bytes(whole.begin(), whole.begin() + 8192));
 }
 
 bool holds(const std::string& path, const Bytes& bytes) {

@@ -353,9 +353,30 @@ TEST_F(LsmToIcs, ADataFileThatCannotBeWrittenStopsTheRun) {
     EXPECT_EQ(missing.out.substr(missing.out.size() - 6), "t1,z0\n");
     // A full disk: the data file is a link to /dev/full.
     ASSERT_EQ(symlink("/dev/full", dir.file("full.ids").c_str()), 0);
-    const RunResult full = run("-s 1 -j 1 -e 1 x??.lsm -o full -z 1 2 -c 1 -t 1 -S2");
-    expectFatal(full, "Could not append all data into file\nTerminating...");
-    EXPECT_FALSE(lsmtest::fileExists(dir.file("full.ics")));
+    const RunResult full = run("-s 1 -j 1 -e 1 x??.lsm -o full -z 1 2 -c 1 -t 1 -S1");
+    expectFatal(full, "2. Could not close ICS file!\n"
+                      "Could not append all data into file\nTerminating...");
+    // In version 2 the one file is on the full disk: the planes go to a data file instead.
+    ASSERT_EQ(symlink("/dev/full", dir.file("disk.ics").c_str()), 0);
+    const RunResult disk = run("-s 1 -j 1 -e 1 x??.lsm -o disk -z 1 2 -c 1 -t 1");
+    expectFatal(disk, "Could not close ICS file!\n"
+                      "The ICS image was not written; its data stays in disk.ids.\nTerminating...");
+    EXPECT_EQ(lsmtest::readBytes(dir.file("disk.ids")), expectedData(content(1, 2), {1}, 1, 1, 2));
+}
+
+TEST_F(LsmToIcs, AVersionTwoRunCutShortKeepsItsHeaderAndThePlanesWritten) {
+    lsmtest::LsmLayout layout;
+    Bytes file = lsmtest::buildLsmFile(content(1, 3), &layout);
+    lsmtest::writeBytes(dir.file("v01.lsm"), file);
+    ASSERT_EQ(run("-s 1 -j 1 -e 1 v??.lsm -o cut -z 1 3 -c 1 -t 1").status, 0);
+    const Bytes whole = lsmtest::readBytes(dir.file("cut.ics"));
+    file.resize(layout.pixelData + 2 * layout.planeStride + layout.planeBytes - 1);
+    lsmtest::writeBytes(dir.file("v01.lsm"), file);  // the last plane is one byte short
+    expectFatal(run("-s 1 -j 1 -e 1 v??.lsm -o cut -z 1 3 -c 1 -t 1"),
+                "Could not read all data into buffer\nTerminating...");
+    EXPECT_EQ(lsmtest::readBytes(dir.file("cut.ics")),
+              Bytes(whole.begin(), whole.end() - static_cast<long>(layout.planeBytes)));
+    EXPECT_FALSE(lsmtest::fileExists(dir.file("cut.ids")));
 }
 
 TEST_F(LsmToIcs, AHeaderLibicsCannotWriteEndsWithStatus1AndKeepsTheData) {

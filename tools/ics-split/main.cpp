@@ -477,43 +477,23 @@ void exportIcsSubset(const SplitOptions& options, const IcsInputInfo& info, Plan
     for (const auto& [name, range] :
          {std::make_pair("slice", options.z), std::make_pair("time", options.t)})
         if (range.start > range.end) cli::failWith(emptyRangeForIcs, name, range.start, range.end);
-    ICS* ics = setupIcsHeader(subsetHeaderValues(options, info));
-    const std::string dataFileName = options.outputBase + ".ids";
-    FILE* output = nullptr;
-    bool headerWritten = options.mode == icsVersion2;  // version 1: at the first plane
-    const size_t items = static_cast<size_t>(info.planeBytes / info.sampleBytes);
+    const IcsHeaderValues header = subsetHeaderValues(options, info);
+    ICS* ics = setupIcsHeader(header);
+    OutputData output;
     for (int k : options.channels)
         for (int t = options.t.start; t <= options.t.end; ++t)
             for (int z = options.z.start; z <= options.z.end; ++z) {
                 unsigned char* plane = readPlane(reader, info, k, t, z);
                 cli::printLine("t%d,z%d", t, z);
                 cli::printLine("%llu", static_cast<unsigned long long>(planeOffset(info, k, t, z)));
-                if (!output) {
-                    // libics writes its own data file of the first plane at the close; ours,
-                    // opened after it with truncation, replaces it with all planes.
-                    if (options.mode == icsVersion1)
-                        headerWritten =
-                            completeIcsHeader(ics, plane, static_cast<size_t>(info.planeBytes),
-                                              icsout::firstPlaneCloseFailed);
-                    // A new file rather than libics's one-plane file cut back to nothing: on
-                    // ext4 every later write to a freshly truncated file costs several times
-                    // as much.
-                    std::remove(dataFileName.c_str());
-                    output = openPlaneDataFile(dataFileName);
-                    if (!output) cli::fail(icsout::dataFileNotOpen);
-                }
-                if (std::fwrite(plane, info.sampleBytes, items, output) != items)
-                    cli::fail(icsout::couldNotAppend);
+                const auto planeBytes = static_cast<size_t>(info.planeBytes);
+                if (output.stream)
+                    appendPlane(output, plane, planeBytes);
+                else
+                    output =
+                        startOutputData(ics, header.icsVersion, options.outputBase, plane, planeBytes);
             }
-    if (std::fclose(output) != 0) cli::fail(icsout::couldNotAppend);
-    // The data is all written; a header libics could not write must not end as a success.
-    if (!headerWritten) cli::failWith(icsout::headerNotWritten, dataFileName.c_str());
-    if (options.mode == icsVersion2) {
-        const uint64_t total = info.sampleBytes * options.channels.size() * info.Y * info.X *
-                               static_cast<uint64_t>(countOf(options.t)) *
-                               static_cast<uint64_t>(countOf(options.z));
-        completeIcsFromDataFile(ics, dataFileName, total, info.sampleBytes);
-    }
+    finishOutputData(output);
 }
 
 }  // namespace

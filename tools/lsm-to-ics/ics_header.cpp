@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "command_line.h"
+
 namespace {
 
 const char* const couldNotOpenIcsForWriting = "Could not open ICS file for writing!\n";
@@ -13,13 +15,15 @@ const char* const couldNotSetLayout = "Could not set ICS layout!\n";
 const char* const unableToWriteParameters = "Unable to write parameter fields!\n";
 const char* const unableToWriteSensor = "Unable to write sensor params!\n";
 const char* const noMemory = "no memory";
-const char* const couldNotReopenData =
-    "Could not open the data file %s to read it back.\nTerminating...\n";
-const char* const couldNotReadImage =
-    "Could not read all image data into file...terminating\n\n";
-const char* const finalCloseFailed = "Could not close ICS file!\n";
+const char* const firstPlaneCloseFailed = "2. Could not close ICS file!\n";
+const char* const imageCloseFailed = "Could not close ICS file!\n";
+const char* const dataFileNotOpen = "Could not open ids image file for appending\nTerminating...";
+const char* const couldNotAppend = "Could not append all data into file\nTerminating...";
+// After all data is written, when libics could not write the header at the first plane.
+const char* const headerNotWritten =
+    "The ICS header was not written; the image data is in %s.\nTerminating...";
 const char* const imageNotWritten =
-    "The ICS image was not written; its data stays in %s.\nTerminating...\n";
+    "The ICS image was not written; its data stays in %s.\nTerminating...";
 const char* const tooManySensorChannels =
     "More than 32 channels: the sensor parameters are not written to the ICS header.\n";
 
@@ -31,11 +35,6 @@ constexpr double pinholeSpacing = 2.53;
 void report(const char* message) {
     std::fputs(message, stderr);
     std::fflush(stderr);
-}
-
-[[noreturn]] void failReporting(const char* message) {
-    report(message);
-    std::exit(1);
 }
 
 // Name, label and position of dimensions 0 to 4, whatever the layout's count: libics refuses
@@ -79,6 +78,15 @@ void describeSensor(ICS* ics, const IcsHeaderValues& v) {
     if (v.numericalAperture) IcsSetSensorNumAperture(ics, *v.numericalAperture);
     if (v.writeLensRefractiveIndex) IcsSetSensorLensRI(ics, lensRefractiveIndex);
     IcsSetSensorPinholeSpacing(ics, pinholeSpacing);
+}
+
+// Opens a data file that is written a whole plane at a time: unbuffered, so that each plane
+// goes to the file in one write instead of the stream's small blocks.
+FILE* openPlaneDataFile(const std::string& name, const char* mode) {
+    FILE* file = std::fopen(name.c_str(), mode);
+    if (!file) cli::fail(dataFileNotOpen);
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    return file;
 }
 
 }  // namespace
@@ -127,48 +135,39 @@ ICS* setupIcsHeader(const IcsHeaderValues& v) {
     return ics;
 }
 
-bool completeIcsHeader(ICS* ics, const void* data, size_t bytes, const char* closeFailedMessage) {
-    IcsSetData(ics, data, bytes);
-    if (IcsClose(ics) == IcsErr_Ok) return true;
-    report(closeFailedMessage);
-    return false;
+OutputData startOutputData(ICS* ics, int icsVersion, const std::string& outputBase,
+                           const void* plane, size_t planeBytes) {
+    OutputData output;
+    output.icsVersion = icsVersion;
+    IcsSetData(ics, plane, planeBytes);
+    output.headerWritten = IcsClose(ics) == IcsErr_Ok;
+    if (!output.headerWritten) {
+        report(icsVersion == 1 ? firstPlaneCloseFailed : imageCloseFailed);
+        output.fileName = outputBase + ".ids";
+        output.stream = openPlaneDataFile(output.fileName, "wb");
+        appendPlane(output, plane, planeBytes);
+        return output;
+    }
+    output.fileName = outputBase + (icsVersion == 1 ? ".ids" : ".ics");
+    output.stream = openPlaneDataFile(output.fileName, "ab");
+    return output;
 }
 
-FILE* openPlaneDataFile(const std::string& name) {
-    FILE* file = std::fopen(name.c_str(), "wb");
-    if (file) std::setvbuf(file, nullptr, _IONBF, 0);
-    return file;
+void appendPlane(const OutputData& output, const void* plane, size_t planeBytes) {
+    if (std::fwrite(plane, 1, planeBytes, output.stream) != planeBytes) cli::fail(couldNotAppend);
+}
+
+void finishOutputData(OutputData& output) {
+    if (std::fclose(output.stream) != 0) cli::fail(couldNotAppend);
+    output.stream = nullptr;
+    // The data is all written; an image whose header libics could not write is no success.
+    if (!output.headerWritten)
+        cli::failWith(output.icsVersion == 1 ? headerNotWritten : imageNotWritten,
+                      output.fileName.c_str());
 }
 
 void failNoMemory() {
     std::printf("%s\n", noMemory);
     std::fflush(stdout);
     std::exit(1);
-}
-
-void completeIcsFromDataFile(ICS* ics, const std::string& dataFileName, uint64_t totalBytes,
-                             size_t sampleBytes) {
-    FILE* data = std::fopen(dataFileName.c_str(), "rb");
-    if (!data) {
-        std::fprintf(stderr, couldNotReopenData, dataFileName.c_str());
-        std::exit(1);
-    }
-    void* image = std::malloc(totalBytes ? totalBytes : 1);
-    if (!image) {
-        std::fclose(data);
-        std::remove(dataFileName.c_str());
-        failNoMemory();
-    }
-    const size_t items = static_cast<size_t>(totalBytes / sampleBytes);
-    if (std::fread(image, sampleBytes, items, data) != items) failReporting(couldNotReadImage);
-    const bool written =
-        completeIcsHeader(ics, image, static_cast<size_t>(totalBytes), finalCloseFailed);
-    std::free(image);
-    std::fclose(data);
-    // Deleting the data file of an image libics did not write would lose the image.
-    if (!written) {
-        std::fprintf(stderr, imageNotWritten, dataFileName.c_str());
-        std::exit(1);
-    }
-    std::remove(dataFileName.c_str());
 }

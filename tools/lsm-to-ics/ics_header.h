@@ -10,16 +10,9 @@
 #include <string>
 #include <vector>
 
-// Messages of the plane copy into an output data file, the same in both programs.
+// The message of a plane that cannot be read whole from the input, the same in both programs.
 namespace icsout {
 inline const char* const couldNotReadPlane = "Could not read all data into buffer\nTerminating...";
-inline const char* const dataFileNotOpen =
-    "Could not open ids image file for appending\nTerminating...";
-inline const char* const couldNotAppend = "Could not append all data into file\nTerminating...";
-inline const char* const firstPlaneCloseFailed = "2. Could not close ICS file!\n";
-// After all data is written, when libics could not write the header at the first plane.
-inline const char* const headerNotWritten =
-    "The ICS header was not written; the image data is in %s.\nTerminating...";
 }  // namespace icsout
 
 // Sensor values of one output channel. Without an excitation wavelength the channel gets no
@@ -68,19 +61,28 @@ bool sensorParametersFit(size_t channelCount);
 // reported on standard error and the run goes on.
 ICS* setupIcsHeader(const IcsHeaderValues& values);
 
-// Hands the data to libics and closes the handle; closeFailedMessage on failure. Returns
-// whether libics wrote the image.
-bool completeIcsHeader(ICS* ics, const void* data, size_t bytes, const char* closeFailedMessage);
+// The output image's data file while the planes are written: libics writes the header and the
+// first plane, the following planes are appended.
+struct OutputData {
+    FILE* stream = nullptr;
+    std::string fileName;        // NAME.ids in version 1, NAME.ics in version 2, else NAME.ids
+    bool headerWritten = false;  // false: libics could not write it, and the planes go to NAME.ids
+    int icsVersion = 2;
+};
 
-// Opens a data file that is written a whole plane at a time: unbuffered, so that each plane
-// goes to the file in one write instead of the stream's small blocks.
-FILE* openPlaneDataFile(const std::string& name);
+// Completes the image with its first plane: libics writes the header and, with it, the plane
+// (into NAME.ids in version 1, after the header in NAME.ics in version 2); the data file is then
+// opened for the following planes. When libics cannot write the header, the first plane goes to
+// a new NAME.ids, where the others follow it. Fatal when no data file can be opened.
+OutputData startOutputData(ICS* ics, int icsVersion, const std::string& outputBase,
+                           const void* plane, size_t planeBytes);
+
+// Appends one plane to the data file; fatal when the file takes fewer bytes.
+void appendPlane(const OutputData& output, const void* plane, size_t planeBytes);
+
+// Closes the data file after the last plane. Fatal when the close fails, or when libics could
+// not write the header: the data then stays in NAME.ids and the message says so.
+void finishOutputData(OutputData& output);
 
 // Prints "no memory" on standard output, the one fatal message there, and exits with status 1.
 [[noreturn]] void failNoMemory();
-
-// Version 2 completion: reads the data file back whole (totalBytes, in samples of sampleBytes),
-// hands it to libics, which writes the one ".ics" file, and deletes the data file. When libics
-// cannot write the image, the data file stays and the run ends with status 1.
-void completeIcsFromDataFile(ICS* ics, const std::string& dataFileName, uint64_t totalBytes,
-                             size_t sampleBytes);

@@ -88,8 +88,7 @@ struct ExtractionPlan {
 struct ConversionState {
     ICS* ics = nullptr;
     bool headerSetUp = false;
-    bool firstPlaneWritten = false;
-    bool headerWritten = false;  // in version 1 at the first plane
+    OutputData output;  // open from the first plane on
     int32_t columns = 0;
     int32_t rows = 0;
     int32_t bitDepth = 0;
@@ -359,7 +358,7 @@ int64_t fileSizeOf(FILE* stream) {
 }
 
 // Copies the planes zStart to zEnd of one channel of a file to the data file.
-void copyPlanes(const ExtractionPlan& plan, int channel, const LsmFile& file, FILE* data,
+void copyPlanes(const ExtractionPlan& plan, int channel, const LsmFile& file,
                 ConversionState& run) {
     const int64_t fileSize = fileSizeOf(file.stream);
     // Strip offsets are 32-bit file values: 2 GiB and more read as negative.
@@ -378,24 +377,28 @@ void copyPlanes(const ExtractionPlan& plan, int channel, const LsmFile& file, FI
             std::fread(run.plane, static_cast<size_t>(file.bytesPerPixel), items, file.stream) !=
                 items)
             cli::fail(icsout::couldNotReadPlane);
-        if (!run.firstPlaneWritten && plan.icsVersion == 1)
-            run.headerWritten = completeIcsHeader(run.ics, run.plane, file.planeBytes,
-                                                  icsout::firstPlaneCloseFailed);
-        run.firstPlaneWritten = true;
-        if (!data) cli::fail(icsout::dataFileNotOpen);
-        if (std::fwrite(run.plane, static_cast<size_t>(file.bytesPerPixel), items, data) != items)
-            cli::fail(icsout::couldNotAppend);
+        if (run.output.stream)
+            appendPlane(run.output, run.plane, file.planeBytes);
+        else
+            run.output = startOutputData(run.ics, plan.icsVersion, plan.outputBase, run.plane,
+                                         file.planeBytes);
     }
 }
 
-void convertFile(const ExtractionPlan& plan, int channel, const std::string& name, FILE* data,
+// A run that copies no plane has no image to write, yet leaves its empty data file for the
+// scripts that look for one; that it cannot be created is no failure of such a run.
+void leaveEmptyDataFile(const std::string& name) {
+    if (FILE* data = std::fopen(name.c_str(), "wb")) std::fclose(data);
+}
+
+void convertFile(const ExtractionPlan& plan, int channel, const std::string& name,
                  ConversionState& run) {
     LsmFile file = openLsmFileForReport(name);
     printReport(plan, file);
     checkFileAgainstPlan(plan, channel, file, run);
     readPlaneGeometry(file);
     if (!run.headerSetUp) setUpHeader(plan, file, run);
-    copyPlanes(plan, channel, file, data, run);
+    copyPlanes(plan, channel, file, run);
     std::fclose(file.stream);
 }
 
@@ -404,25 +407,13 @@ void convertFile(const ExtractionPlan& plan, int channel, const std::string& nam
 int main(int argc, char** argv) {
     if (answeredStandardOption(argc, argv, "lsm-to-ics", usage)) return 0;
     const ExtractionPlan plan = readCommandLine(argc, argv);
-    const std::string dataFileName = plan.outputBase + ".ids";
-    // A data file that cannot be created is reported at the first plane.
-    FILE* data = openPlaneDataFile(dataFileName);
     ConversionState run;
     for (int channel : plan.channels)
-        for (const std::string& name : plan.inputFiles) convertFile(plan, channel, name, data, run);
-    if (data && std::fclose(data) != 0) cli::fail(icsout::couldNotAppend);
-    // The data is all written; a header libics could not write must not end as a success.
-    if (plan.icsVersion == 1 && run.firstPlaneWritten && !run.headerWritten)
-        cli::failWith(icsout::headerNotWritten, dataFileName.c_str());
-    if (plan.icsVersion == 2 && run.headerSetUp) {
-        const uint64_t totalBytes = static_cast<uint64_t>(run.columns) *
-                                    static_cast<uint64_t>(run.rows) *
-                                    static_cast<uint64_t>(plan.zEnd - plan.zStart + 1) *
-                                    plan.inputFiles.size() * plan.channels.size() *
-                                    static_cast<uint64_t>(run.bitDepth / 8);
-        completeIcsFromDataFile(run.ics, dataFileName, totalBytes,
-                                static_cast<size_t>(run.bitDepth / 8));
-    }
+        for (const std::string& name : plan.inputFiles) convertFile(plan, channel, name, run);
+    if (run.output.stream)
+        finishOutputData(run.output);
+    else
+        leaveEmptyDataFile(plan.outputBase + ".ids");
     std::free(run.plane);
     cli::printLine("complete");
     return 0;
