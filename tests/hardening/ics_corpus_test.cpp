@@ -25,20 +25,21 @@ const std::string emptyDimension =
     "The input has a dimension of size 0: it holds no plane.\nTerminating...";
 const std::string sixDimensions =
     "The input has 6 dimensions; at most 5 (x, y, z, t, ch) can be split.\nTerminating...";
-const std::string versionTwo =
-    "The input is an ICS version 2 file (data inside the .ics); only a .ics header beside its "
-    ".ids data file can be split.\nTerminating...";
+const std::string unknownDataType =
+    "The input's data type is unknown: the size of a sample cannot be told.\nTerminating...";
+const std::string versionTwoWithoutData =
+    "The input is an ICS version 2 header without data: it has neither an \"end\" line nor a "
+    "\"source\" line.\nTerminating...";
 const std::string imageTooLarge =
     "The input's image is larger than 2^64 bytes: its planes cannot be located.\nTerminating...";
 const std::string noSensorParameters =
     "More than 32 channels: the sensor parameters are not written to the ICS header.\n";
 const std::string compressed =
-    "The input's data is compressed; only uncompressed data can be split.\nTerminating...";
+    "The input's data is compressed (gzip); only uncompressed data can be split.\nTerminating...";
 
 std::string significantBits(const std::string& bits, const std::string& sampleBits) {
-    return "The input's significant bits (" + bits +
-           ") must be a whole number of bytes equal to its sample size (" + sampleBits +
-           " bits).\nTerminating...";
+    return "The input's significant bits (" + bits + ") must lie between 1 and its sample size (" +
+           sampleBits + " bits).\nTerminating...";
 }
 
 std::string widthTooLarge(const std::string& size) {
@@ -151,12 +152,20 @@ std::string binaryGarbage() {
     return text;
 }
 
-// A version 2 file: the header, "end", then the data in the same file.
-std::string versionTwoFile() {
+// A version 2 header with the lines given after its own, then the bytes of data.
+std::string versionTwoFile(const std::string& lastLines, size_t dataBytes) {
     std::vector<std::string> lines = goodHeaderLines;
     lines[0] = "ics_version\t2.0";
     const Bytes data = goodData();
-    return headerText(lines) + "end\n" + std::string(data.begin(), data.end());
+    return headerText(lines) + lastLines + std::string(data.begin(), data.begin() + dataBytes);
+}
+
+std::string versionTwoWhole() {
+    return versionTwoFile("end\n", goodData().size());
+}
+
+std::string versionTwoDataCut() {
+    return versionTwoFile("end\n", goodData().size() - 1);
 }
 
 // The good header written with "|" between fields and far too many sensor channels.
@@ -217,7 +226,7 @@ const std::vector<IcsCase> icsCases = {
     // Missing, absurd and inconsistent layout lines:
 
     // No dimension sizes: libics knows no sample type.
-    {"NoLayoutSizes", withoutLine("layout\tsizes"), failure(significantBits("16", "0"))},
+    {"NoLayoutSizes", withoutLine("layout\tsizes"), failure(unknownDataType)},
     // No dimension order.
     {"NoLayoutOrder", withoutLine("layout\torder"), failure(couldNotOpenIcs)},
     // No dimension count.
@@ -263,9 +272,9 @@ const std::vector<IcsCase> icsCases = {
     // Significant bits of 0.
     {"SignificantBitsZero", withLine("layout\tsignificant_bits", "0"),
      failure(significantBits("0", "16"))},
-    // Significant bits of 12, no whole number of bytes.
-    {"SignificantBits12", withLine("layout\tsignificant_bits", "12"),
-     failure(significantBits("12", "16"))},
+    // Significant bits of 17, above the sample size.
+    {"SignificantBits17", withLine("layout\tsignificant_bits", "17"),
+     failure(significantBits("17", "16"))},
     // Significant bits of 1000.
     {"SignificantBits1000", withLine("layout\tsignificant_bits", "1000"),
      failure(significantBits("1000", "16"))},
@@ -285,6 +294,12 @@ const std::vector<IcsCase> icsCases = {
 
     // A nameless sensor parameter line ending in CR LF, whose CR libics drops (found by fuzzing).
     {"SensorParameterWithoutNameCrLf", withHeader(crlfSensorLineWithoutName),
+     failure(sensorParameterWithoutName)},
+
+    // A sensor parameter name beyond the characters libics reads of a line: libics meets the
+    // line without it (found by fuzzing).
+    {"SensorParameterNameBeyondLineLength",
+     withLine("sensor\ts_params", std::string(1008, '\t') + "LambdaEm\t1"),
      failure(sensorParameterWithoutName)},
 
     // Sensor channel counts that libics cannot hold:
@@ -320,7 +335,23 @@ const std::vector<IcsCase> icsCases = {
     // Headers of the wrong kind or none at all:
 
     // A version 2 file, its data inside the header file.
-    {"VersionTwoHeader", withHeader(versionTwoFile), failure(versionTwo)},
+    {"VersionTwoHeader", withHeader(versionTwoWhole), success()},
+    // A version 2 file whose data ends a byte early.
+    {"VersionTwoDataCut", withHeader(versionTwoDataCut),
+     failure("The input's image data (256 bytes from byte 548) does not lie within in.ics (803 "
+             "bytes).\nTerminating...")},
+    // A version 2 header without its "end" line, and without data.
+    {"VersionTwoWithoutEnd", withHeader([] { return versionTwoFile("", 0); }),
+     failure(versionTwoWithoutData)},
+    // A version 2 header whose "source" line names a missing file.
+    {"VersionTwoSourceMissing",
+     withHeader([] { return versionTwoFile("source\tfile\tmissing.bin\nend\n", 0); }),
+     failure(couldNotOpenIds)},
+    // A version 2 header whose data would start past the end of its file.
+    {"VersionTwoOffsetPastEnd",
+     withHeader([] { return versionTwoFile("source\tfile\tin.ics\nsource\toffset\t100000\nend\n", 0); }),
+     failure("The input's image data (256 bytes from byte 100000) does not lie within in.ics "
+             "(588 bytes).\nTerminating...")},
     // Data compressed with gzip.
     {"CompressedData", withLine("representation\tcompression", "gzip"), failure(compressed)},
     // An empty header file.
@@ -330,6 +361,18 @@ const std::vector<IcsCase> icsCases = {
     // A header without its separator line.
     {"NoSeparatorLine", withHeader([] { return headerText(goodHeaderLines).substr(2); }),
      failure(couldNotOpenIcs)},
+    // Dimensions that cannot be told apart:
+
+    // A dimension of two elements that neither its label nor its order name calls x, y, z, t
+    // or ch.
+    {"DimensionOfNoKnownName",
+     withLines({{"layout\torder", "bits\tx\ty\tz\tphase"},
+                {"parameter\tlabels", "intensity\tx\ty\tz\tlambda"}}),
+     failure("The input's dimension 4 (order \"phase\", label \"lambda\") has 2 elements but is "
+             "none of x, y, z, t and ch: its planes cannot be told apart.\nTerminating...")},
+    // Two dimensions named z.
+    {"DimensionNamedTwice", withLine("parameter\tlabels", "intensity\tx\ty\tz\tz"),
+     failure("The input's dimensions 3 and 4 are both z.\nTerminating...")},
     // A history line of 100000 characters, far beyond libics's line length.
     {"VeryLongLine", withHeader([] {
          return headerText(goodHeaderLines) + "history\t" + std::string(100000, 'a') + "\n";

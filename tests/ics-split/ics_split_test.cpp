@@ -368,20 +368,17 @@ TEST_F(IcsSplit, VersionTwoSubsetsLeaveOneFileWithTheDataInside) {
     EXPECT_EQ(series.data, planes(flat, {1}, 4, 9, 1, 1));
 }
 
-TEST_F(IcsSplit, AnUnknownLabelSetsNothingAndMissingSensorChannelsReadAsZero) {
-    // The label, not the order name, decides: x stays 1, so a plane is one column of 4 pixels.
+TEST_F(IcsSplit, ALabelOfNoKnownNameLeavesItToTheOrderNameAndMissingSensorValuesReadAsZero) {
+    // Other software labels x "x-position"; the order line still names it x.
     replaceInHeader("cell", "labels\tintensity\tx\t", "labels\tintensity\tx-position\t");
-    const RunResult r = run("-i cell -o col -z 1 1 -c 1 -t 1 1");
+    const RunResult r = run("-i cell -o pos -z 1 1 -c 1 -t 1 1");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.substr(0, r.out.find("z = ")),
-              cellEcho("col", 1, 1, 1, 1) +
-                  "x-position 6 0, 0.1, micrometers\n"
-                  "Undefined multi-dimensional label\ny 4 0, 0.1, micrometers\n"
+              cellEcho("pos", 1, 1, 1, 1) +
+                  "x-position 6 0, 0.1, micrometers\ny 4 0, 0.1, micrometers\n"
                   "z 5 0, 0.5, micrometers\nt 3 0, 2, seconds\nch 2 0, 2, undefined\n"
-                  "\nvx=0.000000, vy=0.100000, vz=0.500000\nx = 1, y = 4\n");
-    const lsmtest::TiffContents tiff = lsmtest::readTiff(dir.file("col_ch01t0001z001.tif"));
-    EXPECT_EQ(tiff.width, 1u);
-    EXPECT_EQ(tiff.height, 4u);
+                  "\nvx=0.100000, vy=0.100000, vz=0.500000\nx = 6, y = 4\n");
+    EXPECT_EQ(lsmtest::readTiff(dir.file("pos_ch01t0001z001.tif")).pixels, plane(cell, 1, 1, 1));
 
     // Three channels, sensor values for the first only.
     lsmtest::IcsImage image;
@@ -406,6 +403,54 @@ TEST_F(IcsSplit, AnUnknownLabelSetsNothingAndMissingSensorChannelsReadAsZero) {
     Bytes data(image.data.begin() + 16, image.data.end());
     data.insert(data.end(), image.data.begin(), image.data.begin() + 8);
     EXPECT_EQ(ics.data, data);
+}
+
+TEST_F(IcsSplit, TheDefaultVersionTwoOutputOfLsmToIcsSplitsAsVersionOneDoes) {
+    convert("v2", cell, 3, "-S2");
+    ASSERT_EQ(mkdir(dir.file("out").c_str(), 0755), 0);
+    for (const char* mode : {" -tif", " -s1", " -s2"}) {
+        std::vector<std::pair<std::string, Bytes>> outputs[2];
+        for (int route = 0; route < 2; ++route) {
+            const RunResult r = run("-i " + std::string(route ? "v2.ics" : "cell") +
+                                    " -o out/p -z 2 4 -c 2 1 -t 2 3" + mode);
+            ASSERT_EQ(r.status, 0) << r.err;
+            for (const std::string& name : lsmtest::listFolder(dir.file("out"))) {
+                outputs[route].emplace_back(name, lsmtest::readBytes(dir.file("out/" + name)));
+                std::remove(dir.file("out/" + name).c_str());
+            }
+        }
+        EXPECT_FALSE(outputs[0].empty()) << mode;
+        EXPECT_EQ(outputs[0], outputs[1]) << mode;
+    }
+}
+
+TEST_F(IcsSplit, HeadersOfOtherSoftwareWithoutLabelsOrWithFewerSignificantBits) {
+    // No labels line: the order line names the dimensions; a fourth of one element is no plane
+    // dimension and is only reported.
+    lsmtest::writeText(dir.file("other.ics"),
+                       "\t\nics_version\t1.0\nfilename\tother\nlayout\tparameters\t5\n"
+                       "layout\torder\tbits\tx\ty\tz\tprobe\nlayout\tsizes\t8\t5\t4\t3\t1\n"
+                       "layout\tsignificant_bits\t8\nrepresentation\tformat\tinteger\n"
+                       "representation\tsign\tunsigned\n");
+    const Bytes data = lsmtest::tiffPixels(5, 4 * 3, 8, 3);
+    lsmtest::writeBytes(dir.file("other.ids"), data);
+    const RunResult r = run("-i other -o o -z 2 2");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(" 1 0, 1, undefined\nUndefined multi-dimensional label\n\nvx="),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("x = 5, y = 4\nz = 3, t = 1\nch = 1\n"), std::string::npos) << r.out;
+    EXPECT_EQ(lsmtest::readTiff(dir.file("o_ch01t0001z002.tif")).pixels,
+              Bytes(data.begin() + 20, data.begin() + 40));
+
+    // 12 significant bits of 16-bit samples: 16-bit TIFF planes, and 12 bits in an ICS export.
+    replaceInHeader("cell", "significant_bits\t16", "significant_bits\t12");
+    ASSERT_EQ(run("-i cell -o twelve -z 1 1 -c 2 -t 1 1").status, 0);
+    EXPECT_EQ(lsmtest::readTiff(dir.file("twelve_ch02t0001z001.tif")).bitsPerSample, 16);
+    ASSERT_EQ(run("-i cell -o twelve -z 1 2 -c 2 -t 1 1 -s1").status, 0);
+    const lsmtest::IcsContents ics = lsmtest::readIcs(dir.file("twelve"));
+    EXPECT_EQ(ics.significantBits, 12u);
+    EXPECT_EQ(ics.data, planes(cell, {2}, 1, 1, 1, 2));
 }
 
 TEST_F(IcsSplit, MoreThan32ChannelsAreExportedWithoutSensorParameters) {
@@ -483,11 +528,10 @@ TEST_F(IcsSplit, InputsThatCannotBeSplitAreRefused) {
     };
     variant("packed", "compression\tuncompressed", "compression\tgzip");
     variant("bits0", "significant_bits\t16", "significant_bits\t0");
-    variant("bits12", "significant_bits\t16", "significant_bits\t12");
-    variant("bits8", "significant_bits\t16", "significant_bits\t8");  // of 16-bit samples
+    variant("bits17", "significant_bits\t16", "significant_bits\t17");
+    variant("big", "byte_order\t1\t2", "byte_order\t2\t1");
     variant("sensors", "s_params\tChannels\t2", "s_params\tChannels\t33");
     lsmtest::writeText(dir.file("nodata.ics"), header);
-    convert("v2", cell, 1, "-S2");
     lsmtest::IcsImage six;
     six.sizes = {2, 2, 1, 1, 1, 2};
     six.labels = {"x", "y", "z", "t", "ch", "phase"};
@@ -496,24 +540,19 @@ TEST_F(IcsSplit, InputsThatCannotBeSplitAreRefused) {
     const std::vector<Refusal> refusals = {
         {"missing", "Could not open ICS file for reading!\n"},
         {"nodata", "Could not open IDS file!\n"},
-        {"v2",
-         "The input is an ICS version 2 file (data inside the .ics); only a .ics header beside "
-         "its .ids data file can be split." +
-             tail},
-        {"packed", "The input's data is compressed; only uncompressed data can be split." + tail},
+        {"packed",
+         "The input's data is compressed (gzip); only uncompressed data can be split." + tail},
         {"six", "The input has 6 dimensions; at most 5 (x, y, z, t, ch) can be split." + tail},
         {"sensors", "The input header gives 33 sensor channels; libics holds at most 32." + tail},
         {"bits0",
-         "The input's significant bits (0) must be a whole number of bytes equal to its sample "
-         "size (16 bits)." +
+         "The input's significant bits (0) must lie between 1 and its sample size (16 bits)." +
              tail},
-        {"bits12",
-         "The input's significant bits (12) must be a whole number of bytes equal to its sample "
-         "size (16 bits)." +
+        {"bits17",
+         "The input's significant bits (17) must lie between 1 and its sample size (16 bits)." +
              tail},
-        {"bits8",
-         "The input's significant bits (8) must be a whole number of bytes equal to its sample "
-         "size (16 bits)." +
+        {"big",
+         "The input's samples are stored big-endian, and an ICS image written here declares them "
+         "in this machine's order; split it into TIFF planes (-tif) instead." +
              tail},
     };
     const Names before = lsmtest::listFolder(dir.path);

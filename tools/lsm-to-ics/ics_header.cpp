@@ -122,6 +122,7 @@ ICS* setupIcsHeader(const IcsHeaderValues& v) {
         icsLayoutSizes(v.columns, v.rows, v.zCount, v.timeCount, v.channelCount);
     if (IcsSetLayout(ics, v.dataType, static_cast<int>(sizes.size()), sizes.data()) != IcsErr_Ok)
         report(couldNotSetLayout);
+    if (v.significantBits) IcsSetSignificantBits(ics, v.significantBits);
     if (IcsSetImelUnits(ics, 0.0, 1.0, "bits") != IcsErr_Ok) report(unableToWriteParameters);
     describeDimensions(ics, v);
     // Beyond its channel limit libics refuses the channel count, and writing sensor parameters

@@ -27,6 +27,7 @@ struct IcsHeaderValues {
     std::string icsFileName;  // output base name + ".ids"; libics derives the header's name
     int icsVersion = 2;       // 1: header and separate data file; 2: one file
     Ics_DataType dataType = Ics_uint16;
+    size_t significantBits = 0;  // 0: libics's default, the sample size
     size_t columns = 0;
     size_t rows = 0;
     size_t zCount = 0;

@@ -1,0 +1,70 @@
+// The TIFF export: one single-strip TIFF file per plane, holding the plane's bytes unchanged.
+#include <tiffio.h>
+
+#include "command_line.h"
+#include "ics_split.h"
+
+namespace {
+
+const char* const couldNotCreateTiff = "Could not create TIFF file %s!\nTerminating...";
+const char* const couldNotWriteTiff = "Could not write to TIFF file!\nTerminating...";
+
+// The number written right-aligned in at least width digits, zero-filled.
+std::string zeroFilled(int number, int width) {
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%0*d", width, number);
+    return digits;
+}
+
+std::string tiffFileName(const std::string& base, int k, int t, int z) {
+    return base + "_ch" + zeroFilled(k, 2) + "t" + zeroFilled(t, 4) + "z" + zeroFilled(z, 3) +
+           ".tif";
+}
+
+// TIFF readers take samples without a sample format for unsigned integers.
+uint16_t sampleFormatOf(Ics_DataType dataType) {
+    switch (dataType) {
+        case Ics_sint8:
+        case Ics_sint16:
+        case Ics_sint32:
+        case Ics_sint64: return SAMPLEFORMAT_INT;
+        case Ics_real32:
+        case Ics_real64: return SAMPLEFORMAT_IEEEFP;
+        case Ics_complex32:
+        case Ics_complex64: return SAMPLEFORMAT_COMPLEXIEEEFP;
+        default: return SAMPLEFORMAT_UINT;
+    }
+}
+
+void writeTiffPlane(const std::string& name, const IcsInputInfo& info, PlaneReader& reader, int k,
+                    int t, int z) {
+    // The file takes the samples' byte order, so that their bytes are copied unchanged.
+    TIFF* tiff = TIFFOpen(name.c_str(), info.bigEndianSamples ? "wb" : "wl");
+    if (!tiff) cli::failWith(couldNotCreateTiff, name.c_str());
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, info.X);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, info.Y);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(info.sampleBytes * 8));
+    TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    const uint16_t sampleFormat = sampleFormatOf(info.dataType);
+    if (sampleFormat != SAMPLEFORMAT_UINT) TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, sampleFormat);
+    unsigned char* plane = readPlane(reader, info, k, t, z);
+    if (TIFFWriteRawStrip(tiff, 0, plane, static_cast<tmsize_t>(info.planeBytes)) == -1)
+        cli::fail(couldNotWriteTiff);
+    TIFFClose(tiff);
+}
+
+}  // namespace
+
+void exportTiffPlanes(const SplitOptions& options, const IcsInputInfo& info, PlaneReader& reader) {
+    for (int k : options.channels)
+        for (int t = options.t.start; t <= options.t.end; ++t)
+            for (int z = options.z.start; z <= options.z.end; ++z) {
+                cli::printLine("channel = %d, t = %d, i = %d", k, t, z);
+                const std::string name = tiffFileName(options.outputBase, k, t, z);
+                cli::printLine("t%d,z%d", t, z);
+                writeTiffPlane(name, info, reader, k, t, z);
+            }
+}
