@@ -67,6 +67,7 @@ constexpr size_t dimensionXInBlock = 8;
 constexpr size_t dimensionYInBlock = 12;
 constexpr size_t dimensionZInBlock = 16;
 constexpr size_t dimensionChannelsInBlock = 20;
+constexpr size_t dimensionTimeInBlock = 24;
 constexpr size_t scanInfoOffsetInBlock = 124;
 constexpr uint32_t recordingBlock = 0x10000000;
 constexpr uint32_t objectiveText = 0x10000004;
@@ -459,6 +460,23 @@ const std::vector<LsmCase> lsmCases = {
     // DimensionChannels 2^31 - 1: far more wavelengths than the scan information could hold.
     {"DimensionChannelsMax31", with32(inBlock(dimensionChannelsInBlock), max31), success(),
      failure(absurdChannelCount)},
+    // DimensionTime -1, which counts as one frame.
+    {"DimensionTimeNegative", with32(inBlock(dimensionTimeInBlock), max32), success(), success()},
+    // DimensionTime 2^31 - 1 in a file of one frame: refused before a plane is copied.
+    {"DimensionTimeMax31", with32(inBlock(dimensionTimeInBlock), max31),
+     failure("bad1.lsm: its 2147483647 time frames of 2 slices do not fit in the "
+             "file.\nTerminating..."),
+     success()},
+    // Two frames whose second image lies where the first does: the frames would be one image
+    // copied over and over.
+    {"DimensionTimeOverImagesInOnePlace", edited([](LsmFile& f) {
+         lsmtest::put32(f.bytes, inBlock(dimensionTimeInBlock)(f), 2);
+         const uint32_t first = corpus::get32(f.bytes, firstStripOffset(f));
+         lsmtest::put32(f.bytes, pointedAtBy(inEntry(2, stripOffsetsEntry, 8))(f), first);
+     }),
+     failure("bad1.lsm: its images lie 0 bytes apart, closer than a plane of 64 "
+             "bytes.\nTerminating..."),
+     success()},
     // Channel 1 of 0 bits per sample.
     {"BitsPerSampleZero", with16(firstBitsPerSample, 0), failure(unsupportedBitDepth(0)),
      success()},

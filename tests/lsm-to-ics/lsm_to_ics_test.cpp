@@ -262,6 +262,7 @@ TEST_F(LsmToIcs, CommandLineFaultsAreRefusedBeforeAnyFileIsCreated) {
          "The series step (-j 0) must be above 0 for the series 1 to 1 to end."},
         {series + "-o x -z 0 1 -c 1 -t 1", "The first slice (-z) must be 1 or more."},
         {series + "-o x -z 3 2 -c 1 -t 1", "The last slice (-z 3 2) must not lie below the first."},
+        {series + "-o x -z 1 1 -c 1 0 -t 1", "Channel numbers start at 1 (-c ... 0)."},
         {series + "-z 1 1 -c 1 -t 1",
          "The output base name is empty: the name after -o is cut at its first \".\", so give "
          "one such as -o out/cell."},
@@ -330,9 +331,6 @@ TEST_F(LsmToIcs, FilesThatCannotBeConvertedStopTheRun) {
     writeSeries("good", c, 1);
     expectFatal(runOn("good", " -o out -z 1 3 -c 3 -t 1"),
                 "good01.lsm: channel 3 does not exist; the file has channels 1 to "
-                "2.\nTerminating...");
-    expectFatal(runOn("good", " -o out -z 1 3 -c 0 -t 1"),
-                "good01.lsm: channel 0 does not exist; the file has channels 1 to "
                 "2.\nTerminating...");
     expectFatal(runOn("good", " -o out -z 2 4 -c 1 -t 1"),
                 "good01.lsm: slice 4 does not exist; the file has slices 1 to 3.\nTerminating...");
@@ -495,3 +493,91 @@ TEST_F(LsmToIcs, RealMicroscopeFilesMatchWhatTifffileReads) {
 }
 
 }  // namespace
+
+namespace {
+
+// The planes of time-lapse files in output order: channels, files, frames, slices.
+Bytes timeLapseData(LsmContent c, const std::vector<int>& channels, int files, int zStart,
+                    int zEnd) {
+    Bytes data;
+    for (int channel : channels)
+        for (int t = 1; t <= files; ++t)
+            for (uint32_t frame = 0; frame < c.timeFrames; ++frame)
+                for (int z = zStart - 1; z < zEnd; ++z) {
+                    c.seed = static_cast<uint32_t>(t);
+                    const Bytes plane =
+                        lsmtest::planeData(c, static_cast<uint32_t>(channel - 1),
+                                           static_cast<uint32_t>(z), frame);
+                    data.insert(data.end(), plane.begin(), plane.end());
+                }
+    return data;
+}
+
+}  // namespace
+
+TEST_F(LsmToIcs, EveryFrameOfATimeLapseFileIsConverted) {
+    // A 2-D time lapse: five frames of one slice.
+    LsmContent flat = content(1, 1);
+    flat.timeFrames = 5;
+    writeSeries("flat", flat, 1);
+    const RunResult r = run("-s 1 -j 1 -e 1 flat??.lsm -o flat -z 1 1 -c 1 -t 2 -S1");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("#zslices = 1 ; #timeframes = 5\n#rows"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("DESIRED EXTRACTION ***************************\n"
+                         "#zslices = 1 ; #timeframes = 5\n"),
+              std::string::npos);
+    EXPECT_EQ(r.out.substr(r.out.find("t1,z0")), "t1,z0\nt2,z0\nt3,z0\nt4,z0\nt5,z0\ncomplete\n");
+    EXPECT_EQ(lsmtest::readBytes(dir.file("flat.ids")), timeLapseData(flat, {1}, 1, 1, 1));
+    const lsmtest::IcsContents flatIcs = lsmtest::readIcs(dir.file("flat"));
+    ASSERT_EQ(flatIcs.dimensions.size(), 3u);
+    EXPECT_EQ(flatIcs.dimensions[2].label, "t");
+    EXPECT_EQ(flatIcs.dimensions[2].size, 5u);
+    EXPECT_EQ(flatIcs.history.back().second, "5");
+
+    // Two files of four frames of three slices, slices 2 and 3 of channels 2 and 1, version 2.
+    LsmContent deep = content(2, 3);
+    deep.timeFrames = 4;
+    writeSeries("deep", deep, 2);
+    const RunResult d = run("-s 1 -j 1 -e 2 deep??.lsm -o deep -z 2 3 -c 2 1 -t 2");
+    ASSERT_EQ(d.status, 0) << d.err;
+    EXPECT_NE(d.out.find("#zslices = 2 ; #timeframes = 8\n"), std::string::npos);
+    const lsmtest::IcsContents deepIcs = lsmtest::readIcs(dir.file("deep"));
+    std::vector<size_t> sizes;
+    for (const lsmtest::IcsDimension& dimension : deepIcs.dimensions)
+        sizes.push_back(dimension.size);
+    EXPECT_EQ(sizes, std::vector<size_t>({6, 3, 2, 8, 2}));
+    EXPECT_EQ(deepIcs.history.back().second, "8");
+    EXPECT_EQ(deepIcs.data, timeLapseData(deep, {2, 1}, 2, 2, 3));
+
+    // A frame count of 0 counts as one frame.
+    LsmContent none = content(1, 2);
+    none.timeFrames = 0;
+    writeSeries("none", none, 1);
+    const RunResult n = run("-s 1 -j 1 -e 1 none??.lsm -o none -z 1 2 -c 1 -t 2 -S1");
+    ASSERT_EQ(n.status, 0) << n.err;
+    EXPECT_EQ(lsmtest::readBytes(dir.file("none.ids")), expectedData(none, {1}, 1, 1, 2));
+}
+
+TEST_F(LsmToIcs, TimeLapseFilesWhoseFramesDoNotMatchOrFitAreRefused) {
+    LsmContent first = content(1, 2);
+    first.timeFrames = 3;
+    writeSeries("m", first, 1);
+    LsmContent c = first;
+    c.timeFrames = 2;
+    c.seed = 2;
+    lsmtest::writeBytes(dir.file("m02.lsm"), lsmtest::buildLsmFile(c));
+    expectFatal(run("-s 1 -j 1 -e 2 m??.lsm -o m -z 1 2 -c 1 -t 1 -S1"),
+                "m02.lsm: it holds 2 time frames, the first file 3; every file of a series must "
+                "hold as many.\nTerminating...");
+    EXPECT_EQ(lsmtest::readBytes(dir.file("m.ids")), timeLapseData(first, {1}, 1, 1, 2));
+
+    // A frame count far beyond the file's images: refused before a plane of it is copied.
+    lsmtest::LsmLayout layout;
+    Bytes file = lsmtest::buildLsmFile(c, &layout);
+    lsmtest::put32(file, layout.lsmInfo + 6 * 4, 1000000);  // DimensionTime
+    lsmtest::writeBytes(dir.file("big01.lsm"), file);
+    const RunResult big = run("-s 1 -j 1 -e 1 big??.lsm -o big -z 1 2 -c 1 -t 1 -S1");
+    expectFatal(big, "big01.lsm: its 1000000 time frames of 2 slices do not fit in the "
+                     "file.\nTerminating...");
+    EXPECT_EQ(big.out.find("t1,z0"), std::string::npos);
+}

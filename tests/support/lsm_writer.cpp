@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 
 namespace lsmtest {
@@ -34,14 +35,21 @@ uint64_t planeSize(const LsmContent& c) {
     return uint64_t{c.width} * c.height * (c.bitsPerSample / 8u);
 }
 
-uint64_t planeOffset(const LsmLayout& layout, uint32_t channel, uint32_t z) {
-    return layout.pixelData + z * layout.planeStride + channel * layout.planeBytes;
+uint32_t imageCount(const LsmContent& c) { return frameCount(c) * c.slices; }
+
+// Images follow each other frame by frame, and within a frame slice by slice.
+uint32_t imageIndex(const LsmContent& c, uint32_t z, uint32_t frame) {
+    return frame * c.slices + z;
 }
 
-// The image directory of slice z: entries in LSM tag order, the LSM entry last in the first.
-void appendImageDirectory(Bytes& out, const LsmContent& c, const LsmLayout& layout,
-                          uint32_t arrays, uint32_t z, uint32_t nextDirectory) {
-    const bool first = z == 0;
+uint64_t planeOffset(const LsmLayout& layout, uint32_t channel, uint32_t image) {
+    return layout.pixelData + image * layout.planeStride + channel * layout.planeBytes;
+}
+
+// The directory of an image: entries in LSM tag order, the LSM entry last in the first.
+void appendImageDirectory(Bytes& out, const LsmContent& c, const LsmLayout& layout, uint32_t arrays,
+                          uint32_t image, uint32_t nextDirectory) {
+    const bool first = image == 0;
     append16(out, static_cast<uint16_t>(first ? 11 : 10));
     const uint32_t bitsArray = arrays;
     const uint32_t offsetsArray = bitsArray + (bitsOutOfEntry(c) ? 2 * c.channels : 0);
@@ -56,7 +64,7 @@ void appendImageDirectory(Bytes& out, const LsmContent& c, const LsmLayout& layo
                         c.bitsPerSample | (c.channels == 2 ? uint32_t{c.bitsPerSample} << 16 : 0));
     appendTiffEntry(out, 259, typeShort, 1, c.compression);
     appendTiffEntry(out, 262, typeShort, 1, 1);
-    const auto firstPlane = static_cast<uint32_t>(planeOffset(layout, 0, z));
+    const auto firstPlane = static_cast<uint32_t>(planeOffset(layout, 0, image));
     appendTiffEntry(out, 273, typeLong, c.channels, longsOutOfEntry(c) ? offsetsArray : firstPlane);
     appendTiffEntry(out, 277, typeShort, 1, c.channels);
     appendTiffEntry(out, 279, typeLong, c.channels,
@@ -82,12 +90,12 @@ void appendThumbnailDirectory(Bytes& out, const LsmContent& c, uint32_t thumbnai
     append32(out, nextDirectory);
 }
 
-void appendImageArrays(Bytes& out, const LsmContent& c, const LsmLayout& layout, uint32_t z) {
+void appendImageArrays(Bytes& out, const LsmContent& c, const LsmLayout& layout, uint32_t image) {
     if (bitsOutOfEntry(c))
         for (uint32_t ch = 0; ch < c.channels; ++ch) append16(out, c.bitsPerSample);
     if (!longsOutOfEntry(c)) return;
     for (uint32_t ch = 0; ch < c.channels; ++ch)
-        append32(out, static_cast<uint32_t>(planeOffset(layout, ch, z)));
+        append32(out, static_cast<uint32_t>(planeOffset(layout, ch, image)));
     for (uint32_t ch = 0; ch < c.channels; ++ch)
         append32(out, static_cast<uint32_t>(layout.planeBytes));
 }
@@ -121,10 +129,11 @@ Bytes buildMetadata(const LsmContent& c, LsmLayout& layout) {
     plan.thumbnailBytes = uint64_t{c.thumbnailWidth} * c.thumbnailHeight;
     layout.planeStride = c.channels * layout.planeBytes + plan.thumbnailBytes;
 
+    const uint32_t images = imageCount(c);
     uint32_t position = layout.firstDirectory;
-    for (uint32_t z = 0; z < c.slices; ++z) {
+    for (uint32_t image = 0; image < images; ++image) {
         layout.directories.push_back(position);
-        position += directorySize(z == 0 ? 11 : 10);
+        position += directorySize(image == 0 ? 11 : 10);
         layout.directories.push_back(position);
         position += directorySize(plan.thumbnailEntries);
     }
@@ -132,36 +141,45 @@ Bytes buildMetadata(const LsmContent& c, LsmLayout& layout) {
     plan.arraysStart = position;
     plan.arraysPerImage =
         (bitsOutOfEntry(c) ? 2 * c.channels : 0) + (longsOutOfEntry(c) ? 8 * c.channels : 0);
-    position += plan.arraysPerImage * c.slices;
+    position += plan.arraysPerImage * images;
     layout.lsmInfo = position;
     position += lsmInfoSize;
     layout.scanInfo = position;
     const Bytes scanInfo = c.rawScanInfo.empty() ? scanInfoTree(c.scanInfo) : c.rawScanInfo;
     position += static_cast<uint32_t>(scanInfo.size());
     layout.pixelData = position;
-    layout.fileSize = layout.pixelData + c.slices * layout.planeStride;
+    layout.fileSize = layout.pixelData + images * layout.planeStride;
 
     Bytes out;
     out.push_back('I');
     out.push_back('I');
     append16(out, 42);
     append32(out, layout.firstDirectory);
-    for (uint32_t z = 0; z < c.slices; ++z) {
-        const uint32_t thumbnailDirectory = layout.directories[2 * z + 1];
-        const uint32_t nextImage = z + 1 < c.slices ? layout.directories[2 * z + 2] : 0;
-        appendImageDirectory(out, c, layout, plan.arraysStart + z * plan.arraysPerImage, z,
+    for (uint32_t image = 0; image < images; ++image) {
+        const uint32_t thumbnailDirectory = layout.directories[2 * image + 1];
+        const uint32_t nextImage = image + 1 < images ? layout.directories[2 * image + 2] : 0;
+        appendImageDirectory(out, c, layout, plan.arraysStart + image * plan.arraysPerImage, image,
                              thumbnailDirectory);
-        const auto thumbnail = static_cast<uint32_t>(planeOffset(layout, c.channels, z));
+        const auto thumbnail = static_cast<uint32_t>(planeOffset(layout, c.channels, image));
         appendThumbnailDirectory(out, c, thumbnail, nextImage);
     }
-    for (uint32_t z = 0; z < c.slices; ++z) appendImageArrays(out, c, layout, z);
+    for (uint32_t image = 0; image < images; ++image) appendImageArrays(out, c, layout, image);
     appendLsmInfo(out, c, layout);
     out.insert(out.end(), scanInfo.begin(), scanInfo.end());
     return out;
 }
 
-Bytes thumbnailData(const LsmContent& c, uint32_t z) {
-    return Bytes(uint64_t{c.thumbnailWidth} * c.thumbnailHeight, static_cast<uint8_t>(z));
+Bytes thumbnailData(const LsmContent& c, uint32_t image) {
+    return Bytes(uint64_t{c.thumbnailWidth} * c.thumbnailHeight, static_cast<uint8_t>(image));
+}
+
+// Hands over the pixel data in file order: per image its channel planes, then its thumbnail.
+void putPixelData(const LsmContent& c, const std::function<void(const Bytes&)>& put) {
+    for (uint32_t frame = 0; frame < frameCount(c); ++frame)
+        for (uint32_t z = 0; z < c.slices; ++z) {
+            for (uint32_t ch = 0; ch < c.channels; ++ch) put(planeData(c, ch, z, frame));
+            put(thumbnailData(c, imageIndex(c, z, frame)));
+        }
 }
 
 void appendLittleEndian(Bytes& bytes, uint64_t value, int width) {
@@ -180,10 +198,12 @@ uint64_t bitsOf(double value) {
 
 }  // namespace
 
-Bytes planeData(const LsmContent& c, uint32_t channel, uint32_t z) {
+uint32_t frameCount(const LsmContent& c) { return c.timeFrames > 0 ? c.timeFrames : 1; }
+
+Bytes planeData(const LsmContent& c, uint32_t channel, uint32_t z, uint32_t frame) {
     Bytes plane(planeSize(c));
-    // Distinct bytes per position, channel, slice and seed, so that a misplaced plane shows.
-    const uint32_t base = channel * 71u + z * 13u + c.seed * 101u;
+    // Distinct bytes per position, channel, image and seed, so that a misplaced plane shows.
+    const uint32_t base = channel * 71u + imageIndex(c, z, frame) * 13u + c.seed * 101u;
     for (size_t i = 0; i < plane.size(); ++i)
         plane[i] = static_cast<uint8_t>(base + i * 7u + (i >> 8) * 3u);
     return plane;
@@ -193,14 +213,8 @@ Bytes buildLsmFile(const LsmContent& content, LsmLayout* layout) {
     LsmLayout local;
     LsmLayout& where = layout ? *layout : local;
     Bytes out = buildMetadata(content, where);
-    for (uint32_t z = 0; z < content.slices; ++z) {
-        for (uint32_t ch = 0; ch < content.channels; ++ch) {
-            const Bytes plane = planeData(content, ch, z);
-            out.insert(out.end(), plane.begin(), plane.end());
-        }
-        const Bytes thumbnail = thumbnailData(content, z);
-        out.insert(out.end(), thumbnail.begin(), thumbnail.end());
-    }
+    putPixelData(content,
+                 [&](const Bytes& part) { out.insert(out.end(), part.begin(), part.end()); });
     return out;
 }
 
@@ -213,10 +227,7 @@ void writeLsmFile(const std::string& path, const LsmContent& content) {
             throw std::runtime_error("cannot write " + path);
     };
     put(buildMetadata(content, layout));
-    for (uint32_t z = 0; z < content.slices; ++z) {
-        for (uint32_t ch = 0; ch < content.channels; ++ch) put(planeData(content, ch, z));
-        put(thumbnailData(content, z));
-    }
+    putPixelData(content, put);
     if (std::fclose(file) != 0) throw std::runtime_error("cannot close " + path);
 }
 

@@ -1,7 +1,8 @@
 // Writer of small, exact LSM files for the tests, the built-in sample and the benchmarks.
-// Layout as microscopes write it: a little-endian TIFF, per z plane an image directory followed
-// by a thumbnail directory, all directories back to back, the LSM entry (34412) last in the first
-// directory, the 228-byte information block and a scan-information tree.
+// Layout as microscopes write it: a little-endian TIFF, per image (frame by frame, within a frame
+// slice by slice) an image directory followed by a thumbnail directory, all directories back to
+// back, the LSM entry (34412) last in the first directory, the 228-byte information block and a
+// scan-information tree.
 #pragma once
 
 #include <cstdint>
@@ -28,7 +29,7 @@ struct LsmContent {
     uint32_t slices = 1;
     uint32_t channels = 1;
     uint16_t bitsPerSample = 16;
-    uint32_t timeFrames = 1;
+    uint32_t timeFrames = 1;     // 0 is written as such, with one frame's images
     double voxelSizeX = 0.1e-6;  // metres
     double voxelSizeY = 0.1e-6;
     double voxelSizeZ = 0.5e-6;
@@ -44,18 +45,23 @@ struct LsmContent {
 // Where the parts of a built file lie.
 struct LsmLayout {
     uint32_t firstDirectory = 0;
-    std::vector<uint32_t> directories;  // image and thumbnail directories in file order
+    std::vector<uint32_t> directories;  // image and thumbnail directories of every image, in order
     uint32_t lsmEntry = 0;              // start of the LSM entry in the first directory
     uint32_t lsmInfo = 0;
     uint32_t scanInfo = 0;
     uint64_t pixelData = 0;
     uint64_t planeBytes = 0;
-    uint64_t planeStride = 0;           // from one z plane of a channel to the next
+    // From one image of a channel to the next: the plane of channel c, slice z, frame f lies at
+    // pixelData + (f * slices + z) * planeStride + c * planeBytes.
+    uint64_t planeStride = 0;
     uint64_t fileSize = 0;
 };
 
-// The bytes of the plane of channel (counted from 0) at slice z (counted from 0).
-Bytes planeData(const LsmContent& content, uint32_t channel, uint32_t z);
+// The time frames whose images are written: timeFrames, or 1 where it is 0.
+uint32_t frameCount(const LsmContent& content);
+
+// The bytes of the plane of channel, slice z and time frame (all counted from 0).
+Bytes planeData(const LsmContent& content, uint32_t channel, uint32_t z, uint32_t frame = 0);
 
 // The whole file in memory, with its layout if asked.
 Bytes buildLsmFile(const LsmContent& content, LsmLayout* layout = nullptr);

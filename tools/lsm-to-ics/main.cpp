@@ -1,7 +1,8 @@
-// lsm-to-ics: a numbered series of LSM files, one per time point, into one ICS image.
+// lsm-to-ics: a numbered series of LSM files, each of one or more time frames, into one ICS image.
 #include <libics.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -37,6 +38,8 @@ const char* const negativeSeriesNumber =
     "Series numbers cannot be negative (-s %d).\nTerminating...";
 const char* const seriesNeverEnds =
     "The series step (-j %d) must be above 0 for the series %d to %d to end.\nTerminating...";
+const char* const channelBelowOne =
+    "Channel numbers start at 1 (-c ... %d).\nTerminating...";
 const char* const zStartBelowOne = "The first slice (-z) must be 1 or more.\nTerminating...";
 const char* const zEndBelowZStart =
     "The last slice (-z %d %d) must not lie below the first.\nTerminating...";
@@ -59,6 +62,13 @@ const char* const sliceOutOfRange =
 const char* const differentFromFirstFile =
     "%s: its size or bit depth (%d x %d, %d bits) differs from the first file's (%d x %d, %d "
     "bits).\nTerminating...";
+const char* const otherFrameCount =
+    "%s: it holds %d time frames, the first file %d; every file of a series must hold as "
+    "many.\nTerminating...";
+const char* const overlappingImages =
+    "%s: its images lie %lld bytes apart, closer than a plane of %llu bytes.\nTerminating...";
+const char* const framesBeyondFile =
+    "%s: its %d time frames of %d slices do not fit in the file.\nTerminating...";
 const char* const noStartTime =
     "The scan information holds no start time of the recording.\nTerminating...";
 const char* const missingWavelength =
@@ -92,6 +102,7 @@ struct ConversionState {
     int32_t columns = 0;
     int32_t rows = 0;
     int32_t bitDepth = 0;
+    int32_t framesPerFile = 0;
     unsigned char* plane = nullptr;  // one plane, allocated once a plane is known to fit
 };
 
@@ -104,6 +115,7 @@ struct LsmFile {
     lsm::LsmInfo info;
     int32_t nextDirectoryOffset = 0;
     int32_t bitDepth = 0;
+    int32_t frames = 1;  // time frames, each of DimensionZ slices
     int64_t planeStride = 0;
     uint64_t planeBytes = 0;
     int bytesPerPixel = 0;
@@ -192,6 +204,8 @@ ExtractionPlan readCommandLine(int argc, char** argv) {
     if (!seenZ || !seenTime) cli::failWith(missingRequiredOptions, usage);
     if (plan.zStart < 1) cli::fail(zStartBelowOne);
     if (plan.zEnd < plan.zStart) cli::failWith(zEndBelowZStart, plan.zStart, plan.zEnd);
+    for (int channel : plan.channels)
+        if (channel < 1) cli::failWith(channelBelowOne, channel);
     if (!seenOutput || plan.outputBase.empty()) cli::fail(cli::emptyOutputBase);
     return plan;
 }
@@ -213,10 +227,16 @@ LsmFile openLsmFileForReport(const std::string& name) {
     if (file.directories[0].size() <= lsm::bitsPerSampleEntry)
         cli::failWith(tooFewFirstEntries, file.name);
     file.bitDepth = file.directories[0][lsm::bitsPerSampleEntry].firstValue;
+    file.frames = std::max(lsmInt(file, lsm::DimensionTime), int32_t{1});
     return file;
 }
 
-void printReport(const ExtractionPlan& plan, const LsmFile& file) {
+// The output's time points: every frame of every file, counted by the first file's frames.
+size_t outputTimeCount(const ExtractionPlan& plan, int32_t framesPerFile) {
+    return plan.inputFiles.size() * static_cast<size_t>(framesPerFile);
+}
+
+void printReport(const ExtractionPlan& plan, const LsmFile& file, const ConversionState& run) {
     cli::printLine("************************ ORIGINAL LSMINFO ***************************** ");
     cli::printLine("#zslices = %d ; #timeframes = %g", lsmInt(file, lsm::DimensionZ),
               file.info[lsm::DimensionTime]);
@@ -225,7 +245,7 @@ void printReport(const ExtractionPlan& plan, const LsmFile& file) {
     cli::printLine("#channels = %g ; bitdepth = %d", file.info[lsm::DimensionChannels], file.bitDepth);
     cli::printLine("\n************************ DESIRED EXTRACTION ***************************");
     cli::printLine("#zslices = %d ; #timeframes = %zu", plan.zEnd - plan.zStart + 1,
-              plan.inputFiles.size());
+              outputTimeCount(plan, run.headerSetUp ? run.framesPerFile : file.frames));
     cli::printLine("channel size %zu", plan.channels.size());
     for (int channel : plan.channels) cli::printLine("channel# = %d", channel);
 }
@@ -254,14 +274,17 @@ void checkFileAgainstPlan(const ExtractionPlan& plan, int channel, const LsmFile
         (columns != run.columns || rows != run.rows || file.bitDepth != run.bitDepth))
         cli::failWith(differentFromFirstFile, file.name, columns, rows, file.bitDepth, run.columns,
                  run.rows, run.bitDepth);
+    if (run.headerSetUp && file.frames != run.framesPerFile)
+        cli::failWith(otherFrameCount, file.name, file.frames, run.framesPerFile);
 }
 
 // Reads the directories that follow the first and derives where the planes lie.
 void readPlaneGeometry(LsmFile& file) {
-    const bool severalSlices = lsmInt(file, lsm::DimensionZ) > 1;
+    // The second image's directory, the third of the file, exists when there is a second image.
+    const bool severalImages = int64_t{lsmInt(file, lsm::DimensionZ)} * file.frames > 1;
     lsm::readFollowingDirectories(file.stream, file.nextDirectoryOffset, file.directories,
-                                  severalSlices ? 2 : 1);
-    if (severalSlices) {
+                                  severalImages ? 2 : 1);
+    if (severalImages) {
         // The distance from the first image's channel 1 strip to the second image's.
         const lsm::TiffDirectory& first = file.directories[0];
         const lsm::TiffDirectory& second = file.directories[2];
@@ -304,7 +327,7 @@ IcsHeaderValues headerValuesOf(const ExtractionPlan& plan, const LsmFile& file,
     v.columns = static_cast<size_t>(lsmInt(file, lsm::DimensionX));
     v.rows = static_cast<size_t>(lsmInt(file, lsm::DimensionY));
     v.zCount = static_cast<size_t>(plan.zEnd - plan.zStart + 1);
-    v.timeCount = plan.inputFiles.size();
+    v.timeCount = outputTimeCount(plan, file.frames);
     v.channelCount = plan.channels.size();
     v.scaleX = file.info[lsm::VoxelSizeX] * micrometresPerMetre;
     v.scaleY = file.info[lsm::VoxelSizeY] * micrometresPerMetre;
@@ -332,7 +355,7 @@ IcsHeaderValues headerValuesOf(const ExtractionPlan& plan, const LsmFile& file,
     }
     v.writeLensRefractiveIndex = true;
     v.timeStart = 1;
-    v.timeEnd = static_cast<long>(plan.inputFiles.size());
+    v.timeEnd = static_cast<long>(v.timeCount);
     return v;
 }
 
@@ -350,6 +373,7 @@ void setUpHeader(const ExtractionPlan& plan, const LsmFile& file, ConversionStat
     run.columns = lsmInt(file, lsm::DimensionX);
     run.rows = lsmInt(file, lsm::DimensionY);
     run.bitDepth = file.bitDepth;
+    run.framesPerFile = file.frames;
 }
 
 int64_t fileSizeOf(FILE* stream) {
@@ -357,32 +381,62 @@ int64_t fileSizeOf(FILE* stream) {
     return fstat(fileno(stream), &status) == 0 ? static_cast<int64_t>(status.st_size) : 0;
 }
 
-// Copies the planes zStart to zEnd of one channel of a file to the data file.
-void copyPlanes(const ExtractionPlan& plan, int channel, const LsmFile& file,
-                ConversionState& run) {
-    const int64_t fileSize = fileSizeOf(file.stream);
+// The file offset of the plane of a channel at a frame and slice (from 0), or -1 where the
+// offset does not fit in 64 bits: images follow each other frame by frame, slice by slice.
+int64_t planePosition(const LsmFile& file, int channel, int64_t frame, int64_t z) {
     // Strip offsets are 32-bit file values: 2 GiB and more read as negative.
     const auto channelStart =
         static_cast<int64_t>(static_cast<uint32_t>(file.stripOffsets[channel - 1]));
+    int64_t image = 0, distance = 0, position = 0;
+    if (__builtin_mul_overflow(frame, int64_t{lsmInt(file, lsm::DimensionZ)}, &image) ||
+        __builtin_add_overflow(image, z, &image) ||
+        __builtin_mul_overflow(image, file.planeStride, &distance) ||
+        __builtin_add_overflow(channelStart, distance, &position))
+        return -1;
+    return position;
+}
+
+bool planeLiesInFile(const LsmFile& file, int64_t position, int64_t fileSize) {
+    return position >= 0 && position <= fileSize &&
+           file.planeBytes <= static_cast<uint64_t>(fileSize - position);
+}
+
+// A frame count read from the file must not make the run copy more than the file holds: the
+// frames' images may not overlap, and the last plane must lie in the file.
+void checkFramesFit(const ExtractionPlan& plan, int channel, const LsmFile& file,
+                    int64_t fileSize) {
+    if (file.frames == 1) return;
+    if (file.planeStride < 0 || static_cast<uint64_t>(file.planeStride) < file.planeBytes)
+        cli::failWith(overlappingImages, file.name, static_cast<long long>(file.planeStride),
+                      static_cast<unsigned long long>(file.planeBytes));
+    if (!planeLiesInFile(file, planePosition(file, channel, file.frames - 1, plan.zEnd - 1),
+                         fileSize))
+        cli::failWith(framesBeyondFile, file.name, file.frames, lsmInt(file, lsm::DimensionZ));
+}
+
+// Copies the planes zStart to zEnd of every frame of one channel of a file to the data file.
+void copyPlanes(const ExtractionPlan& plan, int channel, const LsmFile& file,
+                ConversionState& run) {
+    const int64_t fileSize = fileSizeOf(file.stream);
+    checkFramesFit(plan, channel, file, fileSize);
     const auto items = static_cast<size_t>(file.planeBytes / file.bytesPerPixel);
-    for (int z = plan.zStart - 1; z <= plan.zEnd - 1; ++z) {
-        cli::printLine("t1,z%d", z);
-        const int64_t position = channelStart + z * file.planeStride;
-        if (position < 0 || position > fileSize ||
-            file.planeBytes > static_cast<uint64_t>(fileSize - position))
-            cli::fail(icsout::couldNotReadPlane);
-        if (!run.plane) run.plane = static_cast<unsigned char*>(std::malloc(file.planeBytes));
-        if (!run.plane) failNoMemory();
-        if (fseeko(file.stream, static_cast<off_t>(position), SEEK_SET) != 0 ||
-            std::fread(run.plane, static_cast<size_t>(file.bytesPerPixel), items, file.stream) !=
-                items)
-            cli::fail(icsout::couldNotReadPlane);
-        if (run.output.stream)
-            appendPlane(run.output, run.plane, file.planeBytes);
-        else
-            run.output = startOutputData(run.ics, plan.icsVersion, plan.outputBase, run.plane,
-                                         file.planeBytes);
-    }
+    for (int32_t frame = 0; frame < file.frames; ++frame)
+        for (int z = plan.zStart - 1; z <= plan.zEnd - 1; ++z) {
+            cli::printLine("t%d,z%d", frame + 1, z);
+            const int64_t position = planePosition(file, channel, frame, z);
+            if (!planeLiesInFile(file, position, fileSize)) cli::fail(icsout::couldNotReadPlane);
+            if (!run.plane) run.plane = static_cast<unsigned char*>(std::malloc(file.planeBytes));
+            if (!run.plane) failNoMemory();
+            if (fseeko(file.stream, static_cast<off_t>(position), SEEK_SET) != 0 ||
+                std::fread(run.plane, static_cast<size_t>(file.bytesPerPixel), items,
+                           file.stream) != items)
+                cli::fail(icsout::couldNotReadPlane);
+            if (run.output.stream)
+                appendPlane(run.output, run.plane, file.planeBytes);
+            else
+                run.output = startOutputData(run.ics, plan.icsVersion, plan.outputBase, run.plane,
+                                             file.planeBytes);
+        }
 }
 
 // A run that copies no plane has no image to write, yet leaves its empty data file for the
@@ -394,7 +448,7 @@ void leaveEmptyDataFile(const std::string& name) {
 void convertFile(const ExtractionPlan& plan, int channel, const std::string& name,
                  ConversionState& run) {
     LsmFile file = openLsmFileForReport(name);
-    printReport(plan, file);
+    printReport(plan, file, run);
     checkFileAgainstPlan(plan, channel, file, run);
     readPlaneGeometry(file);
     if (!run.headerSetUp) setUpHeader(plan, file, run);
