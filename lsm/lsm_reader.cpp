@@ -56,6 +56,8 @@ void readExact(FILE* stream, void* buffer, size_t length) {
         fail(std::ferror(stream) ? readError : unexpectedEndOfFile);
 }
 
+// Each walk over the file learns its size once and hands it on, rather than asking the system
+// for every value.
 int64_t fileSize(FILE* stream) {
     struct stat status;
     if (fstat(fileno(stream), &status) != 0) fail(readError);
@@ -69,13 +71,16 @@ int64_t currentPosition(FILE* stream) {
 }
 
 void seekTo(FILE* stream, int64_t position) {
+    // Even a seek within the stream's buffer costs a system call, and most targets are where
+    // the stream already is.
+    if (currentPosition(stream) == position) return;
     if (fseeko(stream, static_cast<off_t>(position), SEEK_SET) != 0) fail(seekFailed);
 }
 
-// Fatal unless length bytes from the current position lie within the file: a size or count
-// read from the file must not make us allocate or loop beyond what the file holds.
-void requireBytesInFile(FILE* stream, uint64_t length) {
-    const int64_t left = fileSize(stream) - currentPosition(stream);
+// Fatal unless length bytes from the current position lie within the file of size bytes: a size
+// or count read from the file must not make us allocate or loop beyond what the file holds.
+void requireBytesInFile(FILE* stream, int64_t size, uint64_t length) {
+    const int64_t left = size - currentPosition(stream);
     if (left < 0 || length > static_cast<uint64_t>(left)) fail(dataPastEndOfFile);
 }
 
@@ -104,36 +109,95 @@ int elementSizeOfTiffType(int32_t type) {
 }
 
 // Appends count values of kind read from the offset that the entry's value field holds.
-void readValuesAtOffset(FILE* stream, int32_t offset, int32_t count, int size, char kind,
-                        EntryValueList& values) {
+void readValuesAtOffset(FILE* stream, int64_t fileBytes, int32_t offset, int32_t count, int size,
+                        char kind, EntryValueList& values) {
     seekToFileOffset(stream, offset);
-    requireBytesInFile(stream, static_cast<uint64_t>(count) * static_cast<uint64_t>(size));
+    requireBytesInFile(stream, fileBytes,
+                       static_cast<uint64_t>(count) * static_cast<uint64_t>(size));
     for (int32_t i = 0; i < count; ++i) values.push_back(readInt(stream, kind));
+}
+
+// readIfdEntry within a file of fileBytes bytes.
+void readEntry(FILE* stream, int64_t fileBytes, int32_t& tag, int32_t& type, int32_t& count,
+               EntryValueList& values) {
+    const int64_t entryStart = currentPosition(stream);
+    tag = readInt(stream, 'u');
+    type = readInt(stream, 'u');
+    count = readInt(stream, 'l');
+    const int size = elementSizeOfTiffType(type);
+    const int64_t byteCount = static_cast<int64_t>(count) * size;
+    if (count > 1 && byteCount > 4) {
+        // The value field holds the offset of the values.
+        if (type == tiffTypeShort) {
+            const int32_t offset = readInt(stream, 'l');
+            readValuesAtOffset(stream, fileBytes, offset, count, size, 'u', values);
+        } else if (type == tiffTypeLong) {
+            const int32_t offset = readInt(stream, 'l');
+            readValuesAtOffset(stream, fileBytes, offset, count, size, 'l', values);
+        } else if (type == tiffTypeByte) {
+            values.push_back(readInt(stream, 'l'));  // the offset itself; the bytes are not read
+        } else {
+            fail(tiffTypeNotSupportedOutOfEntry);
+        }
+    } else if (count > 1) {
+        // Up to four bytes of values inside the entry; only SHORT values are kept.
+        if (type == tiffTypeShort)
+            for (int32_t i = 0; i < count; ++i) values.push_back(readInt(stream, 'u'));
+    } else {
+        // A count of 0 or 1 still yields the value field.
+        if (type == tiffTypeShort)
+            values.push_back(readInt(stream, 'u'));
+        else if (type == tiffTypeLong || type == tiffTypeByte)
+            values.push_back(readInt(stream, 'l'));
+        else
+            fail(tiffTypeNotSupportedInEntry);
+    }
+    seekTo(stream, entryStart + 12);
+}
+
+// Reads length bytes within a file of fileBytes bytes and returns them up to the first NUL.
+std::string readText(FILE* stream, int64_t fileBytes, uint64_t length) {
+    requireBytesInFile(stream, fileBytes, length);
+    char* buffer = static_cast<char*>(std::malloc(length ? length : 1));
+    if (!buffer) fail(allocationInCharread);
+    readExact(stream, buffer, length);
+    const void* nul = std::memchr(buffer, 0, length);
+    const size_t textLength =
+        nul ? static_cast<size_t>(static_cast<const char*>(nul) - buffer) : length;
+    std::string text(buffer, textLength);
+    std::free(buffer);
+    return text;
 }
 
 // Reads one directory entry into a record, collecting the StripOffsets values if asked.
 // arrayBytes counts the bytes of the directory's value arrays read at offsets: entries of a
 // real file have arrays of their own, so more than the file holds means entries that share
 // one array over and over, which would make reading them take without end.
-void readDirectoryEntry(FILE* stream, TiffDirectory& directory, StripOffsetList* stripOffsets,
-                        uint64_t& arrayBytes) {
+void readDirectoryEntry(FILE* stream, int64_t fileBytes, TiffDirectory& directory,
+                        StripOffsetList* stripOffsets, uint64_t& arrayBytes) {
     int32_t tag = 0, type = 0, count = 0;
     EntryValueList values;
-    readIfdEntry(stream, tag, type, count, values);
+    readEntry(stream, fileBytes, tag, type, count, values);
     const uint64_t valueBytes = values.size() * static_cast<uint64_t>(elementSizeOfTiffType(type));
     if (valueBytes > 4) {
         arrayBytes += valueBytes;
-        if (arrayBytes > static_cast<uint64_t>(fileSize(stream))) fail(arraysBeyondFile);
+        if (arrayBytes > static_cast<uint64_t>(fileBytes)) fail(arraysBeyondFile);
     }
     if (tag == stripOffsetsTag && stripOffsets)
         for (int32_t value : values) stripOffsets->push_back(value);
     directory.push_back({tag, type, count, values.empty() ? 0 : values[0]});
 }
 
-// Skips the data of a scan-information entry after checking that it lies within the file.
-void skipScanInfoData(FILE* stream, uint64_t length) {
-    requireBytesInFile(stream, length);
-    seekTo(stream, currentPosition(stream) + static_cast<int64_t>(length));
+// Skips the data of a scan-information entry after checking that it lies within the file. The
+// few bytes of most entries are read past: even a seek within the stream's buffer costs a
+// system call.
+void skipScanInfoData(FILE* stream, int64_t fileBytes, uint64_t length) {
+    requireBytesInFile(stream, fileBytes, length);
+    unsigned char skipped[64];
+    if (length <= sizeof skipped)
+        readExact(stream, skipped, static_cast<size_t>(length));
+    else
+        seekTo(stream, currentPosition(stream) + static_cast<int64_t>(length));
 }
 
 void appendStartTime(double oleDate, ScanInfoNumbers& numbers) {
@@ -146,12 +210,13 @@ void appendStartTime(double oleDate, ScanInfoNumbers& numbers) {
         numbers.push_back(field);
 }
 
-void readScanInfoFloats(FILE* stream, uint32_t tag, uint32_t size, ScanInfoNumbers& numbers) {
+void readScanInfoFloats(FILE* stream, int64_t fileBytes, uint32_t tag, uint32_t size,
+                        ScanInfoNumbers& numbers) {
     const uint64_t valueCount = size / 8;
     if (valueCount == 0) return;  // no first value: the entry is consumed and ignored
-    requireBytesInFile(stream, valueCount * 8);
+    requireBytesInFile(stream, fileBytes, valueCount * 8);
     const double first = read(stream, 8, 1, 'f');
-    skipScanInfoData(stream, (valueCount - 1) * 8);
+    skipScanInfoData(stream, fileBytes, (valueCount - 1) * 8);
     if (tag == scanInfoStartTime) appendStartTime(first, numbers);
     if (tag == scanInfoIlluminationWavelength) numbers.push_back(first);
 }
@@ -191,7 +256,7 @@ double read(FILE* stream, int size, int count, char kind) {
     unsigned char small[8];
     unsigned char* buffer = small;
     if (length > sizeof small) {
-        requireBytesInFile(stream, length);
+        requireBytesInFile(stream, fileSize(stream), length);
         buffer = static_cast<unsigned char*>(std::malloc(length));
         if (!buffer) fail(allocationInRead);
     }
@@ -215,54 +280,13 @@ double read(FILE* stream, int size, int count, char kind) {
 
 std::string charread(FILE* stream, int64_t size, int64_t count) {
     if (size < 0 || count < 0) fail(dataPastEndOfFile);
-    const uint64_t length = static_cast<uint64_t>(size) * static_cast<uint64_t>(count);
-    requireBytesInFile(stream, length);
-    char* buffer = static_cast<char*>(std::malloc(length ? length : 1));
-    if (!buffer) fail(allocationInCharread);
-    readExact(stream, buffer, length);
-    const void* nul = std::memchr(buffer, 0, length);
-    const size_t textLength =
-        nul ? static_cast<size_t>(static_cast<const char*>(nul) - buffer) : length;
-    std::string text(buffer, textLength);
-    std::free(buffer);
-    return text;
+    return readText(stream, fileSize(stream),
+                    static_cast<uint64_t>(size) * static_cast<uint64_t>(count));
 }
 
 void readIfdEntry(FILE* stream, int32_t& tag, int32_t& type, int32_t& count,
                   EntryValueList& values) {
-    const int64_t entryStart = currentPosition(stream);
-    tag = readInt(stream, 'u');
-    type = readInt(stream, 'u');
-    count = readInt(stream, 'l');
-    const int size = elementSizeOfTiffType(type);
-    const int64_t byteCount = static_cast<int64_t>(count) * size;
-    if (count > 1 && byteCount > 4) {
-        // The value field holds the offset of the values.
-        if (type == tiffTypeShort) {
-            const int32_t offset = readInt(stream, 'l');
-            readValuesAtOffset(stream, offset, count, size, 'u', values);
-        } else if (type == tiffTypeLong) {
-            const int32_t offset = readInt(stream, 'l');
-            readValuesAtOffset(stream, offset, count, size, 'l', values);
-        } else if (type == tiffTypeByte) {
-            values.push_back(readInt(stream, 'l'));  // the offset itself; the bytes are not read
-        } else {
-            fail(tiffTypeNotSupportedOutOfEntry);
-        }
-    } else if (count > 1) {
-        // Up to four bytes of values inside the entry; only SHORT values are kept.
-        if (type == tiffTypeShort)
-            for (int32_t i = 0; i < count; ++i) values.push_back(readInt(stream, 'u'));
-    } else {
-        // A count of 0 or 1 still yields the value field.
-        if (type == tiffTypeShort)
-            values.push_back(readInt(stream, 'u'));
-        else if (type == tiffTypeLong || type == tiffTypeByte)
-            values.push_back(readInt(stream, 'l'));
-        else
-            fail(tiffTypeNotSupportedInEntry);
-    }
-    seekTo(stream, entryStart + 12);
+    readEntry(stream, fileSize(stream), tag, type, count, values);
 }
 
 int32_t readLsmTagEntry(FILE* stream) {
@@ -283,10 +307,11 @@ int32_t readTiffHeader(FILE* stream, const TiffHeaderMessages& messages) {
 int32_t readFirstDirectory(FILE* stream, DirectoryList& directories,
                            StripOffsetList* stripOffsets) {
     const int32_t entryCount = readInt(stream, 'u');
+    const int64_t fileBytes = fileSize(stream);
     TiffDirectory directory;
     uint64_t arrayBytes = 0;
     for (int32_t i = 1; i < entryCount; ++i)
-        readDirectoryEntry(stream, directory, stripOffsets, arrayBytes);
+        readDirectoryEntry(stream, fileBytes, directory, stripOffsets, arrayBytes);
     directories.push_back(directory);
     return readLsmTagEntry(stream);
 }
@@ -294,12 +319,13 @@ int32_t readFirstDirectory(FILE* stream, DirectoryList& directories,
 void readFollowingDirectories(FILE* stream, int32_t nextDirectoryOffset,
                               DirectoryList& directories, int directoryCount) {
     seekToFileOffset(stream, nextDirectoryOffset);
+    const int64_t fileBytes = fileSize(stream);
     for (int d = 0; d < directoryCount; ++d) {
         const int32_t entryCount = readInt(stream, 'u');
         TiffDirectory directory;
         uint64_t arrayBytes = 0;
         for (int32_t i = 0; i < entryCount; ++i)
-            readDirectoryEntry(stream, directory, nullptr, arrayBytes);
+            readDirectoryEntry(stream, fileBytes, directory, nullptr, arrayBytes);
         directories.push_back(directory);
         readInt(stream, 'l');  // next-directory field: in LSM files the next one follows directly
     }
@@ -321,6 +347,7 @@ void readLsmInfo(FILE* stream, int32_t offset, LsmInfo& info) {
 
 void readScanInfo(FILE* stream, int32_t offset, ScanInfoNumbers& numbers, ScanInfoTexts& texts) {
     seekToFileOffset(stream, offset);
+    const int64_t fileBytes = fileSize(stream);
     int64_t depth = 1;
     do {
         const auto tag = static_cast<uint32_t>(readInt(stream, 'l'));
@@ -328,9 +355,9 @@ void readScanInfo(FILE* stream, int32_t offset, ScanInfoNumbers& numbers, ScanIn
         const auto size = static_cast<uint32_t>(readInt(stream, 'l'));
         switch (type) {
             case scanInfoBlockMarker: depth += tag == scanInfoEndOfBlock ? -1 : 1; break;
-            case scanInfoText: texts.push_back(charread(stream, 1, size)); break;
-            case scanInfoIntegers: skipScanInfoData(stream, size / 4 * 4ull); break;
-            case scanInfoFloats: readScanInfoFloats(stream, tag, size, numbers); break;
+            case scanInfoText: texts.push_back(readText(stream, fileBytes, size)); break;
+            case scanInfoIntegers: skipScanInfoData(stream, fileBytes, size / 4 * 4ull); break;
+            case scanInfoFloats: readScanInfoFloats(stream, fileBytes, tag, size, numbers); break;
             default: fail(scanInfoTypeUnknown);
         }
     } while (depth != 1);

@@ -78,6 +78,25 @@ TEST(TiffToIds, AppendsEveryStripOfEachFilesFirstImageInListOrder) {
     EXPECT_EQ(readBytes(dir.file("stack.ids")), joined({a.pixels, bStored}));
 }
 
+// Strips that follow each other in the file are copied together; these do not.
+TEST(TiffToIds, StripsAreAppendedInStripOrderWhereverTheFileStoresThem) {
+    TempDir dir;
+    const TiffImage image = stripedImage(6, 5, 8, 1);
+    writeTiff(dir.file("a.tif"), {image});
+    Bytes file = readBytes(dir.file("a.tif"));
+    // Strips 0 and 1, of 12 bytes each, swap their offsets; strip 2 stays behind them.
+    const auto first = file.begin() + static_cast<long>(valuePosition(file, 273, 0));
+    const auto second = file.begin() + static_cast<long>(valuePosition(file, 273, 1));
+    std::swap_ranges(first, first + 4, second);
+    writeBytes(dir.file("a.tif"), file);
+
+    EXPECT_EQ(run(dir, {"-i", "1", "a.tif", "-o", "s"}).status, 0);
+    const Bytes& p = image.pixels;
+    EXPECT_EQ(readBytes(dir.file("s.ids")),
+              joined({Bytes(p.begin() + 12, p.begin() + 24), Bytes(p.begin(), p.begin() + 12),
+                      Bytes(p.begin() + 24, p.end())}));
+}
+
 TEST(TiffToIds, CompressedFilesGiveTheirDecodedPixels) {
     TempDir dir;
     const std::vector<TiffImage> images = {

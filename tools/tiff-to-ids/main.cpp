@@ -1,8 +1,12 @@
 // tiff-to-ids: appends the strips of the first image of each listed TIFF file to one ICS data
 // file, for an ICS header written by other means.
+#include <fcntl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <tiffio.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -157,12 +161,12 @@ uint64_t largestStrip(const uint64_t* stripByteCounts, uint32_t stripCount) {
 
 // Room for the largest strip: as stored, or decoded for a compressed file. Stored strips
 // cannot be larger than the file, decoded ones not by more than a codec can expand.
-size_t stripBufferSize(TIFF* tiff, const uint64_t* stripByteCounts, bool decode,
+size_t stripBufferSize(TIFF* tiff, const uint64_t* stripByteCounts, bool decode, uint64_t tiffSize,
                        const std::string& tiffName) {
     const uint64_t size =
         decode ? TIFFStripSize64(tiff) : largestStrip(stripByteCounts, TIFFNumberOfStrips(tiff));
     const uint64_t limit = decode ? maxDecodedPerFileByte : 1;
-    if (size / limit > fileSize(tiff)) fail(stripTooLargeText + tiffName);
+    if (size / limit > tiffSize) fail(stripTooLargeText + tiffName);
     return static_cast<size_t>(size);
 }
 
@@ -189,13 +193,58 @@ size_t readStrip(TIFF* tiff, uint32_t strip, const uint64_t* stripByteCounts, bo
     fail(dataWriteText + dataName);
 }
 
-void writeStrip(FILE* data, const unsigned char* buffer, size_t size, const std::string& dataName) {
-    if (size > 0 && std::fwrite(buffer, size, 1, data) != 1) failDataWrite(dataName);
+void writeStrip(int data, const unsigned char* buffer, size_t size, const std::string& dataName) {
+    while (size > 0) {
+        const ssize_t written = write(data, buffer, size);
+        if (written <= 0) failDataWrite(dataName);
+        buffer += written;
+        size -= static_cast<size_t>(written);
+    }
+}
+
+// Stored strips that lie back to back in the TIFF file, copied to the data file together.
+struct StoredRun {
+    uint32_t firstStrip;
+    uint64_t offset;
+    uint64_t length;
+};
+
+// The bytes of the run go from the TIFF file to the end of the data file within the kernel,
+// never through a buffer of ours.
+void copyStoredRun(int tiff, const StoredRun& run, int data, const std::string& tiffName,
+                   const std::string& dataName) {
+    auto offset = static_cast<off_t>(run.offset);
+    uint64_t left = run.length;
+    while (left > 0) {
+        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(left, 1u << 30));
+        const ssize_t copied = sendfile(data, tiff, &offset, chunk);
+        // Copying stops short only when the TIFF file has shrunk since it was opened.
+        if (copied == 0) failStripRead(run.firstStrip, tiffName);
+        if (copied < 0) failDataWrite(dataName);
+        left -= static_cast<uint64_t>(copied);
+    }
+}
+
+// Whether libtiff would read the stored strip: some bytes, all of them within the file.
+bool storedWithinFile(uint64_t offset, uint64_t count, uint64_t tiffSize) {
+    return count > 0 && !(offset > tiffSize || count > tiffSize - offset);
+}
+
+// Opens the data file to write at its end without truncating it.
+int openDataFile(const std::string& dataName) {
+    const int data = open(dataName.c_str(), O_WRONLY | O_CREAT, 0666);
+    if (data < 0) fail(dataOpenText + dataName);
+    // Not O_APPEND, which the kernel's file-to-file copy refuses; a pipe has no end to seek to
+    // and appends all the same.
+    lseek(data, 0, SEEK_END);
+    return data;
 }
 
 // Appends the strips of the file's first image to the data file, which is opened for this
-// file alone so that its bytes are on disk before the next file begins. Returns false when
-// libtiff cannot open the file.
+// file alone once its strips have passed the checks. Stored strips within the file are copied
+// by the kernel, strips that follow each other in one go; libtiff decodes compressed strips and
+// refuses stored ones outside the file with its own diagnostic. Returns false when libtiff
+// cannot open the file.
 bool appendTiffFile(const std::string& tiffName, const std::string& dataName) {
     // "c": the strips as stored, not cut by libtiff into pieces of a few kilobytes.
     TIFF* tiff = TIFFOpen(tiffName.c_str(), "rc");
@@ -212,23 +261,34 @@ bool appendTiffFile(const std::string& tiffName, const std::string& dataName) {
     if (TIFFIsTiled(tiff)) fail(tiledText + tiffName);
     if (!stripByteCounts) fail(noStripByteCountsText + tiffName);
     const bool decode = isCompressed(tiff);
-    const size_t bufferSize = stripBufferSize(tiff, stripByteCounts, decode, tiffName);
+    const uint64_t tiffSize = fileSize(tiff);
+    const size_t bufferSize = stripBufferSize(tiff, stripByteCounts, decode, tiffSize, tiffName);
+    // Untouched, and so costing no memory, while every strip is copied by the kernel.
     unsigned char* buffer = static_cast<unsigned char*>(std::malloc(bufferSize ? bufferSize : 1));
     if (!buffer) fail(noMemoryText + tiffName);
+    const int data = openDataFile(dataName);
 
-    FILE* data = std::fopen(dataName.c_str(), "ab+");
-    if (!data) fail(dataOpenText + dataName);
-    // A buffer of our own: the stream's default one passes even large strips on in small
-    // pieces, and small strips should still go to the file together.
-    static char appendBuffer[1 << 20];
-    std::setvbuf(data, appendBuffer, _IOFBF, sizeof appendBuffer);
-
+    const int tiffFile = TIFFFileno(tiff);
+    StoredRun run = {0, 0, 0};
     for (uint32_t strip = 0; strip < TIFFNumberOfStrips(tiff); ++strip) {
+        const uint64_t offset = TIFFGetStrileOffset(tiff, strip);
+        const uint64_t count = stripByteCounts[strip];
+        if (!decode && storedWithinFile(offset, count, tiffSize)) {
+            if (run.length == 0 || run.offset + run.length != offset) {
+                copyStoredRun(tiffFile, run, data, tiffName, dataName);
+                run = {strip, offset, 0};
+            }
+            run.length += count;
+            continue;
+        }
+        copyStoredRun(tiffFile, run, data, tiffName, dataName);
+        run.length = 0;
         const size_t size =
             readStrip(tiff, strip, stripByteCounts, decode, buffer, bufferSize, tiffName);
         writeStrip(data, buffer, size, dataName);
     }
-    if (std::fclose(data) != 0) failDataWrite(dataName);
+    copyStoredRun(tiffFile, run, data, tiffName, dataName);
+    if (close(data) != 0) failDataWrite(dataName);
     std::free(buffer);
     TIFFClose(tiff);
     return true;
