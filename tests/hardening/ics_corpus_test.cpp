@@ -29,7 +29,7 @@ const std::string unknownDataType =
     "The input's data type is unknown: the size of a sample cannot be told.\nTerminating...";
 const std::string versionTwoWithoutData =
     "The input is an ICS version 2 header without data: it has neither an \"end\" line nor a "
-    "\"source\" line.\nTerminating...";
+    "\"source file\" line.\nTerminating...";
 const std::string imageTooLarge =
     "The input's image is larger than 2^64 bytes: its planes cannot be located.\nTerminating...";
 const std::string noSensorParameters =
@@ -252,12 +252,21 @@ const std::vector<IcsCase> icsCases = {
     // A width of -8, which libics reads as 2^64 - 8.
     {"LayoutSizeNegative", withLine("layout\tsizes", "16\t-8\t4\t2\t2"),
      failure(widthTooLarge("18446744073709551608"))},
+    // Three thousand million slices, beyond the slice numbers of the command line.
+    {"LayoutSlicesAboveInt", withLine("layout\tsizes", "16\t8\t4\t3000000000\t2"),
+     failure("The input's z dimension has 3000000000 elements, more than "
+             "2147483647.\nTerminating...")},
     // 2^31 x 2^31 samples of 16 bits: a plane of 2^66 bytes, 0 in 64 bits.
     {"LayoutPlaneSizeOverflow", withLine("layout\tsizes", "16\t2147483648\t2147483648\t2\t2"),
      failure(imageTooLarge)},
-    // Four thousand million channels for a run without -c, which stops at the first plane missing.
-    {"LayoutChannelCountHuge",
-     withLine("layout\tsizes", "16\t8\t4\t2\t4000000000"),
+    // Four thousand million channels, beyond the channel numbers of the command line.
+    {"LayoutChannelCountHuge", withLine("layout\tsizes", "16\t8\t4\t2\t4000000000"),
+     failure("The input's ch dimension has 4000000000 elements, more than "
+             "2147483647.\nTerminating...")},
+    // Two thousand million channels for a run without -c, which stops at the first plane
+    // missing.
+    {"LayoutChannelCountLarge",
+     withLine("layout\tsizes", "16\t8\t4\t2\t2000000000"),
      failure(corpus::couldNotReadPlane),
      {},
      failure(noSensorParameters + corpus::couldNotReadPlane)},
@@ -287,6 +296,10 @@ const std::vector<IcsCase> icsCases = {
     // Sensor parameter names behind a NUL byte, which ends a line for libics.
     {"SensorParameterNameAfterNul", withLine("sensor\ts_params", std::string("\0LambdaEm\t1", 12)),
      failure(sensorParameterWithoutName)},
+
+    // The same, with the input named by its data file, which libics takes for the header's name.
+    {"SensorParameterWithoutNameInputNamedIds", withLine("sensor\ts_params", ""),
+     failure(sensorParameterWithoutName), {"-i", "in.ids"}},
 
     // The same in capitals, which libics reads alike (found by fuzzing).
     {"SensorParameterWithoutNameInCapitals", withHeader(capitalSensorLineWithoutName),

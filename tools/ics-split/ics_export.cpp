@@ -26,7 +26,7 @@ bool sameFile(const std::string& a, const std::string& b) {
 // so "-o cell.part" names cell.ics and cell.ids, and a link can lead there too.
 void refuseOutputOverInput(const SplitOptions& options, const IcsInputInfo& info) {
     for (const char* outputExtension : {".ics", ".ids"})
-        for (const std::string& input : {options.inputBase + ".ics", info.dataFileName}) {
+        for (const std::string& input : {info.headerFileName, info.dataFileName}) {
             const std::string output = options.outputBase + outputExtension;
             if (sameFile(output, input))
                 cli::failWith(outputIsInput, output.c_str(), input.c_str());

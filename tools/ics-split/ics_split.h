@@ -47,6 +47,7 @@ struct IcsInputInfo {
     size_t significantBits = 0;
     double numericalAperture = 0;
     std::vector<double> pinholeRadius, excitation, emission;  // one per channel-list entry
+    std::string headerFileName;   // the file libics reads the header from
     std::string dataFileName;     // NAME.ids, or the file a version-2 header names
     uint64_t dataOffset = 0;      // where the image data starts in it
     bool versionTwo = false;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -33,7 +34,7 @@ const char* const unknownDataType =
     "The input's data type is unknown: the size of a sample cannot be told.\nTerminating...";
 const char* const versionTwoWithoutData =
     "The input is an ICS version 2 header without data: it has neither an \"end\" line nor a "
-    "\"source\" line.\nTerminating...";
+    "\"source file\" line.\nTerminating...";
 const char* const undefinedLabel = "Undefined multi-dimensional label";
 const char* const unidentifiedDimension =
     "The input's dimension %zu (order \"%s\", label \"%s\") has %zu elements but is none of x, "
@@ -41,7 +42,7 @@ const char* const unidentifiedDimension =
 const char* const dimensionNamedTwice =
     "The input's dimensions %zu and %zu are both %s.\nTerminating...";
 const char* const dimensionTooLarge =
-    "The input's %s dimension has %zu elements, more than 4294967295.\nTerminating...";
+    "The input's %s dimension has %zu elements, more than %zu.\nTerminating...";
 const char* const imageTooLarge =
     "The input's image is larger than 2^64 bytes: its planes cannot be located.\nTerminating...";
 const char* const emptyDimension =
@@ -50,7 +51,7 @@ const char* const planesNotWhole =
     "The input's x and y dimensions do not come first, x before y: its planes are not stored "
     "whole.\nTerminating...";
 const char* const mixedByteOrder =
-    "The input's byte order is neither little- nor big-endian.\nTerminating...";
+    "The input's byte order is neither little- nor big-endian for its samples.\nTerminating...";
 const char* const dataBeyondFile =
     "The input's image data (%llu bytes from byte %llu) does not lie within %s (%lld "
     "bytes).\nTerminating...";
@@ -99,7 +100,7 @@ void refuseSensorLineThatCrashesLibics(const std::vector<std::string>& fields) {
 // the image data may follow.
 void refuseHeaderLinesThatCrashLibics(const std::string& headerName) {
     FILE* header = std::fopen(headerName.c_str(), "rb");
-    if (!header) return;  // libics reports what it cannot open
+    if (!header) cli::fail(couldNotOpenIcs);
     const int fieldSeparator = std::fgetc(header);
     const int lineSeparator = std::fgetc(header);
     std::string line;
@@ -115,6 +116,21 @@ void refuseHeaderLinesThatCrashLibics(const std::string& headerName) {
         line.clear();
     }
     std::fclose(header);
+}
+
+// The header libics reads for a name: a name ending in ".ics" or ".ids", in any case, with its
+// "d" turned into "c"; any other name with ".ics" added. The data file of a version-1 header is
+// named alike, with "d".
+std::string libicsFileName(const std::string& name, char letter) {
+    const size_t dot = name.size() >= 4 ? name.size() - 4 : std::string::npos;
+    if (dot == std::string::npos ||
+        (strcasecmp(name.c_str() + dot, ".ics") != 0 && strcasecmp(name.c_str() + dot, ".ids") != 0))
+        return name + ".i" + letter + "s";
+    std::string file = name;
+    file[dot + 2] = std::isupper(static_cast<unsigned char>(file[dot + 2]))
+                        ? static_cast<char>(std::toupper(letter))
+                        : letter;
+    return file;
 }
 
 bool isDimensionName(const std::string& word) {
@@ -146,7 +162,9 @@ void identifyDimensions(IcsInputInfo& info) {
         for (size_t earlier = 0; earlier < j; ++earlier)
             if (info.dimensions[earlier].name == d.name)
                 cli::failWith(dimensionNamedTwice, earlier + 1, j + 1, d.name.c_str());
-        if (d.size > UINT32_MAX) cli::failWith(dimensionTooLarge, d.name.c_str(), d.size);
+        // Widths are 32-bit in a TIFF file; slice, time and channel numbers are ints.
+        const size_t largest = d.name == "x" || d.name == "y" ? UINT32_MAX : INT_MAX;
+        if (d.size > largest) cli::failWith(dimensionTooLarge, d.name.c_str(), d.size, largest);
         const auto size = static_cast<uint32_t>(d.size);
         if (d.name == "x") {
             info.X = size;
@@ -195,7 +213,7 @@ void takeEveryChannel(SplitOptions& options, const IcsInputInfo& info) {
 // its "source" line names).
 void locateData(const ICS* ics, const SplitOptions& options, IcsInputInfo& info) {
     info.versionTwo = ics->version == 2;
-    info.dataFileName = info.versionTwo ? ics->srcFile : options.inputBase + ".ids";
+    info.dataFileName = info.versionTwo ? ics->srcFile : libicsFileName(options.inputBase, 'd');
     info.dataOffset = info.versionTwo ? ics->srcOffset : 0;
     if (info.dataFileName.empty()) cli::fail(versionTwoWithoutData);
     for (int i = 0; i < ICS_MAX_IMEL_SIZE && ics->byteOrder[i] != 0; ++i)
@@ -222,9 +240,10 @@ size_t sampleBitsOf(Ics_DataType dataType) {
 
 // The header gives the place of each byte of a sample, 1 for the least significant: 1 2 3 4 is
 // little-endian, 4 3 2 1 big-endian. Without it the samples are in this machine's order.
-bool samplesAreBigEndian(const std::vector<int>& byteOrder) {
+bool samplesAreBigEndian(const std::vector<int>& byteOrder, size_t sampleBytes) {
     if (byteOrder.empty()) return hostIsBigEndian();
     const size_t n = byteOrder.size();
+    if (n != sampleBytes) cli::fail(mixedByteOrder);
     bool little = true, big = true;
     for (size_t i = 0; i < n; ++i) {
         little = little && byteOrder[i] == static_cast<int>(i + 1);
@@ -275,7 +294,8 @@ bool hostIsBigEndian() {
 
 IcsInputInfo readInputHeader(SplitOptions& options) {
     IcsInputInfo info;
-    refuseHeaderLinesThatCrashLibics(options.inputBase + ".ics");
+    info.headerFileName = libicsFileName(options.inputBase, 'c');
+    refuseHeaderLinesThatCrashLibics(info.headerFileName);
     ICS* ics = nullptr;
     if (IcsOpen(&ics, options.inputBase.c_str(), "r") != IcsErr_Ok) cli::fail(couldNotOpenIcs);
     int dimensionCount = 0;
@@ -334,9 +354,11 @@ void reportHeader(const IcsInputInfo& info) {
 PlaneReader openInputData(const IcsInputInfo& info) {
     PlaneReader reader;
     reader.stream = std::fopen(info.dataFileName.c_str(), "rb");
-    if (!reader.stream) cli::fail(couldNotOpenIds);
     struct stat status;
-    reader.fileSize = fstat(fileno(reader.stream), &status) == 0 ? status.st_size : 0;
+    // A folder opens too, and has a size, but holds no data.
+    if (!reader.stream || fstat(fileno(reader.stream), &status) != 0 || !S_ISREG(status.st_mode))
+        cli::fail(couldNotOpenIds);
+    reader.fileSize = status.st_size;
     return reader;
 }
 
@@ -350,7 +372,8 @@ void derivePlaneLayout(IcsInputInfo& info, const PlaneReader& reader) {
     if (info.significantBits == 0 || info.significantBits > sampleBits)
         cli::failWith(unsupportedSignificantBits, info.significantBits, sampleBits);
     info.sampleBytes = sampleBits / 8;
-    info.bigEndianSamples = info.sampleBytes > 1 && samplesAreBigEndian(info.byteOrder);
+    info.bigEndianSamples =
+        info.sampleBytes > 1 && samplesAreBigEndian(info.byteOrder, info.sampleBytes);
     deriveStrides(info);
     info.planeBytes = info.sampleBytes * info.Y * info.X;
     requireDataInFile(info, reader);

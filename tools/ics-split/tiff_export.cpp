@@ -38,6 +38,8 @@ uint16_t sampleFormatOf(Ics_DataType dataType) {
 
 void writeTiffPlane(const std::string& name, const IcsInputInfo& info, PlaneReader& reader, int k,
                     int t, int z) {
+    // Read first, so that a plane that cannot be read leaves no broken file.
+    unsigned char* plane = readPlane(reader, info, k, t, z);
     // The file takes the samples' byte order, so that their bytes are copied unchanged.
     TIFF* tiff = TIFFOpen(name.c_str(), info.bigEndianSamples ? "wb" : "wl");
     if (!tiff) cli::failWith(couldNotCreateTiff, name.c_str());
@@ -50,7 +52,6 @@ void writeTiffPlane(const std::string& name, const IcsInputInfo& info, PlaneRead
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
     const uint16_t sampleFormat = sampleFormatOf(info.dataType);
     if (sampleFormat != SAMPLEFORMAT_UINT) TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, sampleFormat);
-    unsigned char* plane = readPlane(reader, info, k, t, z);
     if (TIFFWriteRawStrip(tiff, 0, plane, static_cast<tmsize_t>(info.planeBytes)) == -1)
         cli::fail(couldNotWriteTiff);
     TIFFClose(tiff);
