@@ -266,7 +266,7 @@ void checkFileAgainstPlan(const ExtractionPlan& plan, int channel, const LsmFile
         cli::failWith(unsupportedBitDepth, file.name, file.bitDepth);
     const int32_t columns = lsmInt(file, lsm::DimensionX), rows = lsmInt(file, lsm::DimensionY);
     if (columns < 1 || rows < 1) cli::failWith(emptyPlane, file.name, columns, rows);
-    if (channel < 1 || static_cast<size_t>(channel) > file.stripOffsets.size())
+    if (static_cast<size_t>(channel) > file.stripOffsets.size())
         cli::failWith(channelOutOfRange, file.name, channel, file.stripOffsets.size());
     const int32_t slices = lsmInt(file, lsm::DimensionZ);
     if (plan.zEnd > slices) cli::failWith(sliceOutOfRange, file.name, plan.zEnd, slices);
