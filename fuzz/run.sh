@@ -37,14 +37,18 @@ export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1
 plain="$fuzz/plain"
 afl="$fuzz/afl/tools"
 
-# Seeds: a small LSM series, the ICS image lsm-to-ics makes of it, and a TIFF plane.
+# Seeds: a small LSM series and a time lapse, the ICS images of both versions that lsm-to-ics
+# makes of the series, and a TIFF plane.
 seed_files() {
   local seeds=$1 work=$2
   mkdir -p "$seeds" "$work"
   (cd "$work" && "$plain/tests/make-lsm-series" 'seed_t?.lsm' 1 6 4 3 2 16 > /dev/null \
      && "$plain/tests/make-lsm-series" 'one_t?.lsm' 1 5 3 1 3 8 > /dev/null \
+     && "$plain/tests/make-lsm-series" -t 3 'lapse_t?.lsm' 1 5 3 2 2 16 > /dev/null \
      && "$plain/tools/lsm-to-ics/lsm-to-ics" -s 1 -j 1 -e 1 'seed_t?.lsm' -o image -z 1 3 \
-          -c 1 2 -t 1 -S1 > /dev/null)
+          -c 1 2 -t 1 -S1 > /dev/null \
+     && "$plain/tools/lsm-to-ics/lsm-to-ics" -s 1 -j 1 -e 1 'seed_t?.lsm' -o embedded -z 1 3 \
+          -c 1 2 -t 1 -S2 > /dev/null)
 }
 
 run_fuzzer() {
@@ -56,7 +60,7 @@ run_fuzzer() {
   local target=() input
   case "$program" in
     lsm-to-ics)
-      cp "$work/seed_t1.lsm" "$work/one_t1.lsm" "$seeds/"
+      cp "$work/seed_t1.lsm" "$work/one_t1.lsm" "$work/lapse_t1.lsm" "$seeds/"
       input="$work/in1.lsm"
       target=("$afl/lsm-to-ics/lsm-to-ics" -s 1 -j 1 -e 1 "$work/in?.lsm" -o "$work/out" -z 1 1
               -c 1 2 -t 1 -S2) ;;
@@ -65,7 +69,7 @@ run_fuzzer() {
       input="$work/input.lsm"
       target=("$afl/image-info/image-info" "$input") ;;
     ics-split)
-      cp "$work/image.ics" "$seeds/"
+      cp "$work/image.ics" "$work/embedded.ics" "$seeds/"
       cp "$work/image.ids" "$work/in.ids"
       input="$work/in.ics"
       target=("$afl/ics-split/ics-split" -i "$work/in" -o "$work/out" -s2) ;;
