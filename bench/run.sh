@@ -29,8 +29,12 @@ best_of_three() {
   for run in 1 2 3; do
     rm -rf $outputs
     sync
-    /usr/bin/time -f '%e %M %R' -o time.txt "$@" > /dev/null
-    awk '{ printf "%s %.1f %s\n", $1, $2 / 1024, $3 }' time.txt
+    # Wall time in nanoseconds: /usr/bin/time counts only hundredths of a second.
+    local start end
+    start=$(date +%s%N)
+    /usr/bin/time -f '%M %R' -o time.txt "$@" > /dev/null
+    end=$(date +%s%N)
+    awk -v ns=$((end - start)) '{ printf "%.4f %.1f %s\n", ns / 1e9, $1 / 1024, $2 }' time.txt
   done | sort -n | head -n 1
 }
 
@@ -41,10 +45,10 @@ report() {
   local name=$1 bytes=$2 seconds=$3 peak=$4 faults=$5 floor_seconds=$6 aim=${7:-}
   awk -v n="$name" -v b="$bytes" -v s="$seconds" -v p="$peak" -v f="$faults" \
       -v c="$floor_seconds" -v aim="$aim" 'BEGIN {
-    if (s < 0.01) s = 0.01
+    if (s < 0.001) s = 0.001
     verdict = ""
     if (aim != "") verdict = (c / s >= 0.9 && p <= 2 + 8) ? "  aims met" : "  AIMS MISSED"
-    printf "  %-26s %6.2f s %8.1f MiB/s  peak %7.1f MiB  %8d faults  ratio %.2f%s\n",
+    printf "  %-30s %6.3f s %8.1f MiB/s  peak %7.1f MiB  %8d faults  ratio %.2f%s\n",
            n, s, b / 1048576 / s, p, f, c / s, verdict }'
 }
 
@@ -56,6 +60,11 @@ measure_size() {
   "$bin/tests/make-lsm-series" 'in_t??.lsm' "$files" 1024 1024 64 2 16 > /dev/null
   local series=(-s 1 -j 1 -e "$files" 'in_t??.lsm' -z 1 64 -c 1 2 -t 1)
   "$tools/lsm-to-ics/lsm-to-ics" "${series[@]}" -o image -S1 > /dev/null
+  # A version-2 image holds its data after the header, at an offset that is no multiple of the
+  # page size, which makes every write dearer: its floor is cat writing after such a header.
+  "$tools/lsm-to-ics/lsm-to-ics" "${series[@]}" -o embedded -S2 > /dev/null
+  head -c $(($(stat -c %s embedded.ics) - $(stat -c %s image.ids))) embedded.ics > header
+  rm embedded.ics
   mkdir -p planes
   "$tools/ics-split/ics-split" -i image -o planes/p > /dev/null
   local plane_count
@@ -75,13 +84,19 @@ measure_size() {
   read -r s p f < <(best_of_three "out.ics out.ids" \
                     "$tools/lsm-to-ics/lsm-to-ics" "${series[@]}" -o out -S1)
   report "lsm-to-ics -S1" "$input" "$s" "$p" "$f" "$cat_lsm" aim
+  read -r s p f < <(best_of_three cat.out sh -c 'cat header in_t*.lsm > cat.out')
+  local cat_lsm_after_header=$s
+  report "cat of header and LSM files" "$input" "$s" "$p" "$f" "$cat_lsm_after_header"
   read -r s p f < <(best_of_three "out.ics out.ids" \
                     "$tools/lsm-to-ics/lsm-to-ics" "${series[@]}" -o out -S2)
-  report "lsm-to-ics -S2" "$input" "$s" "$p" "$f" "$cat_lsm" aim
+  report "lsm-to-ics -S2" "$input" "$s" "$p" "$f" "$cat_lsm_after_header" aim
 
   read -r s p f < <(best_of_three cat.out sh -c 'cat image.ids > cat.out')
   local cat_ids=$s
   report "cat of the data file" "$pixels" "$s" "$p" "$f" "$cat_ids"
+  read -r s p f < <(best_of_three cat.out sh -c 'cat header image.ids > cat.out')
+  local cat_ids_after_header=$s
+  report "cat of header and data file" "$pixels" "$s" "$p" "$f" "$cat_ids_after_header"
   # One file per plane has a floor of its own: coreutils' split into files of a plane each.
   mkdir -p split
   read -r s p f < <(best_of_three "split/*" split -b 2097152 image.ids split/x)
@@ -93,7 +108,7 @@ measure_size() {
   read -r s p f < <(best_of_three "sub.ics sub.ids" "$tools/ics-split/ics-split" -i image -o sub -s1)
   report "ics-split -s1" "$pixels" "$s" "$p" "$f" "$cat_ids" aim
   read -r s p f < <(best_of_three "sub.ics sub.ids" "$tools/ics-split/ics-split" -i image -o sub -s2)
-  report "ics-split -s2" "$pixels" "$s" "$p" "$f" "$cat_ids" aim
+  report "ics-split -s2" "$pixels" "$s" "$p" "$f" "$cat_ids_after_header" aim
 
   read -r s p f < <(best_of_three cat.out sh -c 'cat planes/*.tif > cat.out')
   local cat_tif=$s
@@ -101,7 +116,7 @@ measure_size() {
   read -r s p f < <(best_of_three stack.ids "$tools/tiff-to-ids/tiff-to-ids" -i "$plane_count" \
                     planes/*.tif -o stack)
   report "tiff-to-ids" "$planes" "$s" "$p" "$f" "$cat_tif" aim
-  rm -rf cat.out out.* sub.* split stack.ids
+  rm -rf cat.out out.* sub.* split stack.ids header
   cd ..
 }
 

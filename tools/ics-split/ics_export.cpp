@@ -82,15 +82,18 @@ void exportIcsSubset(const SplitOptions& options, const IcsInputInfo& info, Plan
     for (int k : options.channels)
         for (int t = options.t.start; t <= options.t.end; ++t)
             for (int z = options.z.start; z <= options.z.end; ++z) {
-                unsigned char* plane = readPlane(reader, info, k, t, z);
+                const uint64_t offset = planeInFile(reader, info, k, t, z);
+                // The first plane goes to libics from memory; the kernel copies the others.
+                const unsigned char* plane =
+                    output.file < 0 ? readPlane(reader, info, k, t, z) : nullptr;
                 cli::printLine("t%d,z%d", t, z);
-                cli::printLine("%llu", static_cast<unsigned long long>(planeOffset(info, k, t, z)));
+                cli::printLine("%llu", static_cast<unsigned long long>(offset));
                 const auto planeBytes = static_cast<size_t>(info.planeBytes);
-                if (output.stream)
-                    appendPlane(output, plane, planeBytes);
-                else
+                if (plane)
                     output =
                         startOutputData(ics, header.icsVersion, options.outputBase, plane, planeBytes);
+                else
+                    appendPlaneFrom(output, fileno(reader.stream), offset, planeBytes);
             }
     finishOutputData(output);
 }

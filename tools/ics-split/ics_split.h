@@ -76,6 +76,8 @@ PlaneReader openInputData(const IcsInputInfo& info);
 void derivePlaneLayout(IcsInputInfo& info, const PlaneReader& reader);
 // The byte offset of plane (k, t, z), counted from 1, in the input data file.
 uint64_t planeOffset(const IcsInputInfo& info, int k, int t, int z);
+// The offset of plane (k, t, z); fatal unless the plane lies whole in the data file.
+uint64_t planeInFile(const PlaneReader& reader, const IcsInputInfo& info, int k, int t, int z);
 // Reads plane (k, t, z) into the reader's buffer.
 unsigned char* readPlane(PlaneReader& reader, const IcsInputInfo& info, int k, int t, int z);
 bool hostIsBigEndian();

@@ -384,11 +384,16 @@ uint64_t planeOffset(const IcsInputInfo& info, int k, int t, int z) {
            uint64_t(t - 1) * info.tStride + uint64_t(z - 1) * info.zStride;
 }
 
-unsigned char* readPlane(PlaneReader& reader, const IcsInputInfo& info, int k, int t, int z) {
+uint64_t planeInFile(const PlaneReader& reader, const IcsInputInfo& info, int k, int t, int z) {
     const uint64_t offset = planeOffset(info, k, t, z);
     const auto size = static_cast<uint64_t>(reader.fileSize);
     // A plane that cannot lie in the file is a short read; nothing is allocated for it.
     if (offset > size || info.planeBytes > size - offset) cli::fail(icsout::couldNotReadPlane);
+    return offset;
+}
+
+unsigned char* readPlane(PlaneReader& reader, const IcsInputInfo& info, int k, int t, int z) {
+    const uint64_t offset = planeInFile(reader, info, k, t, z);
     if (!reader.buffer) reader.buffer = static_cast<unsigned char*>(std::malloc(info.planeBytes));
     if (!reader.buffer) failNoMemory();
     const size_t items = static_cast<size_t>(info.planeBytes / info.sampleBytes);

@@ -1,7 +1,10 @@
 // The libics call sequence that writes an output image's header.
 #include "ics_header.h"
 
+#include <fcntl.h>
 #include <libics_sensor.h>
+#include <sys/sendfile.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -80,13 +83,22 @@ void describeSensor(ICS* ics, const IcsHeaderValues& v) {
     IcsSetSensorPinholeSpacing(ics, pinholeSpacing);
 }
 
-// Opens a data file that is written a whole plane at a time: unbuffered, so that each plane
-// goes to the file in one write instead of the stream's small blocks.
-FILE* openPlaneDataFile(const std::string& name, const char* mode) {
-    FILE* file = std::fopen(name.c_str(), mode);
-    if (!file) cli::fail(dataFileNotOpen);
-    std::setvbuf(file, nullptr, _IONBF, 0);
+// Opens a data file for whole planes, emptied or to be appended to. Not in append mode, in
+// which the kernel refuses to copy into a file; a pipe has no end to seek to and appends anyway.
+int openPlaneDataFile(const std::string& name, bool emptied) {
+    const int file = open(name.c_str(), O_WRONLY | O_CREAT | (emptied ? O_TRUNC : 0), 0666);
+    if (file < 0) cli::fail(dataFileNotOpen);
+    if (!emptied) lseek(file, 0, SEEK_END);
     return file;
+}
+
+void appendPlane(const OutputData& output, const unsigned char* plane, size_t planeBytes) {
+    while (planeBytes > 0) {
+        const ssize_t written = write(output.file, plane, planeBytes);
+        if (written <= 0) cli::fail(couldNotAppend);
+        plane += written;
+        planeBytes -= static_cast<size_t>(written);
+    }
 }
 
 }  // namespace
@@ -145,22 +157,28 @@ OutputData startOutputData(ICS* ics, int icsVersion, const std::string& outputBa
     if (!output.headerWritten) {
         report(icsVersion == 1 ? firstPlaneCloseFailed : imageCloseFailed);
         output.fileName = outputBase + ".ids";
-        output.stream = openPlaneDataFile(output.fileName, "wb");
-        appendPlane(output, plane, planeBytes);
+        output.file = openPlaneDataFile(output.fileName, true);
+        appendPlane(output, static_cast<const unsigned char*>(plane), planeBytes);
         return output;
     }
     output.fileName = outputBase + (icsVersion == 1 ? ".ids" : ".ics");
-    output.stream = openPlaneDataFile(output.fileName, "ab");
+    output.file = openPlaneDataFile(output.fileName, false);
     return output;
 }
 
-void appendPlane(const OutputData& output, const void* plane, size_t planeBytes) {
-    if (std::fwrite(plane, 1, planeBytes, output.stream) != planeBytes) cli::fail(couldNotAppend);
+void appendPlaneFrom(const OutputData& output, int input, uint64_t offset, size_t planeBytes) {
+    auto position = static_cast<off_t>(offset);
+    while (planeBytes > 0) {
+        const ssize_t copied = sendfile(output.file, input, &position, planeBytes);
+        if (copied == 0) cli::fail(icsout::couldNotReadPlane);
+        if (copied < 0) cli::fail(couldNotAppend);
+        planeBytes -= static_cast<size_t>(copied);
+    }
 }
 
 void finishOutputData(OutputData& output) {
-    if (std::fclose(output.stream) != 0) cli::fail(couldNotAppend);
-    output.stream = nullptr;
+    if (close(output.file) != 0) cli::fail(couldNotAppend);
+    output.file = -1;
     // The data is all written; an image whose header libics could not write is no success.
     if (!output.headerWritten)
         cli::failWith(output.icsVersion == 1 ? headerNotWritten : imageNotWritten,

@@ -65,7 +65,7 @@ ICS* setupIcsHeader(const IcsHeaderValues& values);
 // The output image's data file while the planes are written: libics writes the header and the
 // first plane, the following planes are appended.
 struct OutputData {
-    FILE* stream = nullptr;
+    int file = -1;
     std::string fileName;        // NAME.ids in version 1, NAME.ics in version 2, else NAME.ids
     bool headerWritten = false;  // false: libics could not write it, and the planes go to NAME.ids
     int icsVersion = 2;
@@ -78,8 +78,10 @@ struct OutputData {
 OutputData startOutputData(ICS* ics, int icsVersion, const std::string& outputBase,
                            const void* plane, size_t planeBytes);
 
-// Appends one plane to the data file; fatal when the file takes fewer bytes.
-void appendPlane(const OutputData& output, const void* plane, size_t planeBytes);
+// Appends planeBytes bytes of the input file from offset on to the data file, copied by the
+// kernel without passing through memory of ours. Fatal when fewer bytes can be read (the input
+// has shrunk since it was checked) or written.
+void appendPlaneFrom(const OutputData& output, int input, uint64_t offset, size_t planeBytes);
 
 // Closes the data file after the last plane. Fatal when the close fails, or when libics could
 // not write the header: the data then stays in NAME.ids and the message says so.

@@ -103,7 +103,6 @@ struct ConversionState {
     int32_t rows = 0;
     int32_t bitDepth = 0;
     int32_t framesPerFile = 0;
-    unsigned char* plane = nullptr;  // one plane, allocated once a plane is known to fit
 };
 
 // One input file while it is open.
@@ -414,28 +413,35 @@ void checkFramesFit(const ExtractionPlan& plan, int channel, const LsmFile& file
         cli::failWith(framesBeyondFile, file.name, file.frames, lsmInt(file, lsm::DimensionZ));
 }
 
+// The first plane of the run goes to libics from memory, and libics writes the header with it.
+void startOutputWithPlane(const ExtractionPlan& plan, const LsmFile& file, int64_t position,
+                          ConversionState& run) {
+    auto* plane = static_cast<unsigned char*>(std::malloc(file.planeBytes));
+    if (!plane) failNoMemory();
+    const auto items = static_cast<size_t>(file.planeBytes / file.bytesPerPixel);
+    if (fseeko(file.stream, static_cast<off_t>(position), SEEK_SET) != 0 ||
+        std::fread(plane, static_cast<size_t>(file.bytesPerPixel), items, file.stream) != items)
+        cli::fail(icsout::couldNotReadPlane);
+    run.output =
+        startOutputData(run.ics, plan.icsVersion, plan.outputBase, plane, file.planeBytes);
+    std::free(plane);
+}
+
 // Copies the planes zStart to zEnd of every frame of one channel of a file to the data file.
 void copyPlanes(const ExtractionPlan& plan, int channel, const LsmFile& file,
                 ConversionState& run) {
     const int64_t fileSize = fileSizeOf(file.stream);
     checkFramesFit(plan, channel, file, fileSize);
-    const auto items = static_cast<size_t>(file.planeBytes / file.bytesPerPixel);
     for (int32_t frame = 0; frame < file.frames; ++frame)
         for (int z = plan.zStart - 1; z <= plan.zEnd - 1; ++z) {
             cli::printLine("t%d,z%d", frame + 1, z);
             const int64_t position = planePosition(file, channel, frame, z);
             if (!planeLiesInFile(file, position, fileSize)) cli::fail(icsout::couldNotReadPlane);
-            if (!run.plane) run.plane = static_cast<unsigned char*>(std::malloc(file.planeBytes));
-            if (!run.plane) failNoMemory();
-            if (fseeko(file.stream, static_cast<off_t>(position), SEEK_SET) != 0 ||
-                std::fread(run.plane, static_cast<size_t>(file.bytesPerPixel), items,
-                           file.stream) != items)
-                cli::fail(icsout::couldNotReadPlane);
-            if (run.output.stream)
-                appendPlane(run.output, run.plane, file.planeBytes);
+            if (run.output.file < 0)
+                startOutputWithPlane(plan, file, position, run);
             else
-                run.output = startOutputData(run.ics, plan.icsVersion, plan.outputBase, run.plane,
-                                             file.planeBytes);
+                appendPlaneFrom(run.output, fileno(file.stream), static_cast<uint64_t>(position),
+                                static_cast<size_t>(file.planeBytes));
         }
 }
 
@@ -464,11 +470,10 @@ int main(int argc, char** argv) {
     ConversionState run;
     for (int channel : plan.channels)
         for (const std::string& name : plan.inputFiles) convertFile(plan, channel, name, run);
-    if (run.output.stream)
+    if (run.output.file >= 0)
         finishOutputData(run.output);
     else
         leaveEmptyDataFile(plan.outputBase + ".ids");
-    std::free(run.plane);
     cli::printLine("complete");
     return 0;
 }
