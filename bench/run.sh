@@ -2,7 +2,7 @@
 # Measures each program against the physical floor, with a warm page cache, on inputs made by
 # the tests' writer: throughput as a ratio to cat of the same input bytes, and peak memory from
 # /usr/bin/time, with the minor page faults (a freshly touched page is dear on virtual machines);
-# the best of three runs each. Sizes of 1 GiB and 256 MiB of pixels, and 4 GiB with "large",
+# the best of five runs each. Sizes of 1 GiB and 256 MiB of pixels, and 4 GiB with "large",
 # show how the cost grows with the work. Each copying mode is held to its aims: 0.9 of its
 # floor or more, and a peak within one plane (2 MiB) plus 8 MiB. Run by hand:
 #   bash bench/run.sh [BUILD-FOLDER] [large]
@@ -21,12 +21,12 @@ work=$(mktemp -d "${BENCH_DIR:-$top}/bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-# Runs a command three times, removing the given outputs first each time; prints the best
+# Runs a command five times, removing the given outputs first each time; prints the best
 # "seconds peak-MiB minor-faults".
-best_of_three() {
+best_of_five() {
   local outputs=$1
   shift
-  for run in 1 2 3; do
+  for run in 1 2 3 4 5; do
     rm -rf $outputs
     sync
     # Wall time in nanoseconds: /usr/bin/time counts only hundredths of a second.
@@ -78,49 +78,49 @@ measure_size() {
   echo "$label: $files LSM files of $((input / files / 1048576)) MiB, one plane 2 MiB," \
        "$plane_count TIFF planes"
 
-  read -r s p f < <(best_of_three cat.out sh -c 'cat in_t*.lsm > cat.out')
+  read -r s p f < <(best_of_five cat.out sh -c 'cat in_t*.lsm > cat.out')
   local cat_lsm=$s
   report "cat of the LSM files" "$input" "$s" "$p" "$f" "$cat_lsm"
-  read -r s p f < <(best_of_three "out.ics out.ids" \
+  read -r s p f < <(best_of_five "out.ics out.ids" \
                     "$tools/lsm-to-ics/lsm-to-ics" "${series[@]}" -o out -S1)
   report "lsm-to-ics -S1" "$input" "$s" "$p" "$f" "$cat_lsm" aim
-  read -r s p f < <(best_of_three cat.out sh -c 'cat header in_t*.lsm > cat.out')
+  read -r s p f < <(best_of_five cat.out sh -c 'cat header in_t*.lsm > cat.out')
   local cat_lsm_after_header=$s
   report "cat of header and LSM files" "$input" "$s" "$p" "$f" "$cat_lsm_after_header"
-  read -r s p f < <(best_of_three "out.ics out.ids" \
+  read -r s p f < <(best_of_five "out.ics out.ids" \
                     "$tools/lsm-to-ics/lsm-to-ics" "${series[@]}" -o out -S2)
   report "lsm-to-ics -S2" "$input" "$s" "$p" "$f" "$cat_lsm_after_header" aim
 
-  read -r s p f < <(best_of_three cat.out sh -c 'cat image.ids > cat.out')
+  read -r s p f < <(best_of_five cat.out sh -c 'cat image.ids > cat.out')
   local cat_ids=$s
   report "cat of the data file" "$pixels" "$s" "$p" "$f" "$cat_ids"
-  read -r s p f < <(best_of_three cat.out sh -c 'cat header image.ids > cat.out')
+  read -r s p f < <(best_of_five cat.out sh -c 'cat header image.ids > cat.out')
   local cat_ids_after_header=$s
   report "cat of header and data file" "$pixels" "$s" "$p" "$f" "$cat_ids_after_header"
   # One file per plane has a floor of its own: coreutils' split into files of a plane each.
   mkdir -p split
-  read -r s p f < <(best_of_three "split/*" split -b 2097152 image.ids split/x)
+  read -r s p f < <(best_of_five "split/*" split -b 2097152 image.ids split/x)
   local split_ids=$s
   report "split -b of the data file" "$pixels" "$s" "$p" "$f" "$cat_ids"
-  read -r s p f < <(best_of_three "split/*" "$tools/ics-split/ics-split" -i image -o split/p)
+  read -r s p f < <(best_of_five "split/*" "$tools/ics-split/ics-split" -i image -o split/p)
   report "ics-split -tif (to cat)" "$pixels" "$s" "$p" "$f" "$cat_ids"
   report "ics-split -tif (to split)" "$pixels" "$s" "$p" "$f" "$split_ids" aim
-  read -r s p f < <(best_of_three "sub.ics sub.ids" "$tools/ics-split/ics-split" -i image -o sub -s1)
+  read -r s p f < <(best_of_five "sub.ics sub.ids" "$tools/ics-split/ics-split" -i image -o sub -s1)
   report "ics-split -s1" "$pixels" "$s" "$p" "$f" "$cat_ids" aim
-  read -r s p f < <(best_of_three "sub.ics sub.ids" "$tools/ics-split/ics-split" -i image -o sub -s2)
+  read -r s p f < <(best_of_five "sub.ics sub.ids" "$tools/ics-split/ics-split" -i image -o sub -s2)
   report "ics-split -s2" "$pixels" "$s" "$p" "$f" "$cat_ids_after_header" aim
 
-  read -r s p f < <(best_of_three cat.out sh -c 'cat planes/*.tif > cat.out')
+  read -r s p f < <(best_of_five cat.out sh -c 'cat planes/*.tif > cat.out')
   local cat_tif=$s
   report "cat of the TIFF planes" "$planes" "$s" "$p" "$f" "$cat_tif"
-  read -r s p f < <(best_of_three stack.ids "$tools/tiff-to-ids/tiff-to-ids" -i "$plane_count" \
+  read -r s p f < <(best_of_five stack.ids "$tools/tiff-to-ids/tiff-to-ids" -i "$plane_count" \
                     planes/*.tif -o stack)
   report "tiff-to-ids" "$planes" "$s" "$p" "$f" "$cat_tif" aim
   rm -rf cat.out out.* sub.* split stack.ids header
   cd ..
 }
 
-echo "$(nproc) cores, $(uname -m); warm page cache; best of three runs"
+echo "$(nproc) cores, $(uname -m); warm page cache; best of five runs"
 [ "$large" = large ] && measure_size 16 "4 GiB"
 measure_size 4 "1 GiB"
 measure_size 1 "256 MiB"
