@@ -263,6 +263,8 @@ TEST_F(LsmToIcs, CommandLineFaultsAreRefusedBeforeAnyFileIsCreated) {
         {series + "-o x -z 0 1 -c 1 -t 1", "The first slice (-z) must be 1 or more."},
         {series + "-o x -z 3 2 -c 1 -t 1", "The last slice (-z 3 2) must not lie below the first."},
         {series + "-o x -z 1 1 -c 1 0 -t 1", "Channel numbers start at 1 (-c ... 0)."},
+        {series + "-o " + std::string(508, 'o') + " -z 1 1 -c 1 -t 1",
+         "An ICS file name of 512 characters is too long for libics, which takes at most 511."},
         {series + "-z 1 1 -c 1 -t 1",
          "The output base name is empty: the name after -o is cut at its first \".\", so give "
          "one such as -o out/cell."},

@@ -69,6 +69,7 @@ IcsHeaderValues subsetHeaderValues(const SplitOptions& options, const IcsInputIn
 }  // namespace
 
 void exportIcsSubset(const SplitOptions& options, const IcsInputInfo& info, PlaneReader& reader) {
+    requireLibicsFileName(options.outputBase + ".ids");
     refuseOutputOverInput(options, info);
     for (const auto& [name, range] :
          {std::make_pair("slice", options.z), std::make_pair("time", options.t)})

@@ -295,6 +295,7 @@ bool hostIsBigEndian() {
 IcsInputInfo readInputHeader(SplitOptions& options) {
     IcsInputInfo info;
     info.headerFileName = libicsFileName(options.inputBase, 'c');
+    requireLibicsFileName(info.headerFileName);
     refuseHeaderLinesThatCrashLibics(info.headerFileName);
     ICS* ics = nullptr;
     if (IcsOpen(&ics, options.inputBase.c_str(), "r") != IcsErr_Ok) cli::fail(couldNotOpenIcs);

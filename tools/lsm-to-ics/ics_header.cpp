@@ -27,6 +27,9 @@ const char* const headerNotWritten =
     "The ICS header was not written; the image data is in %s.\nTerminating...";
 const char* const imageNotWritten =
     "The ICS image was not written; its data stays in %s.\nTerminating...";
+const char* const fileNameTooLong =
+    "An ICS file name of %zu characters is too long for libics, which takes at most "
+    "%d.\nTerminating...";
 const char* const tooManySensorChannels =
     "More than 32 channels: the sensor parameters are not written to the ICS header.\n";
 
@@ -122,6 +125,11 @@ double emissionWavelengthFor(double excitationWavelength) {
     if (excitationWavelength >= 500) return 569;
     if (excitationWavelength > 440) return 510;
     return 476;
+}
+
+void requireLibicsFileName(const std::string& name) {
+    if (name.size() >= ICS_MAXPATHLEN)
+        cli::failWith(fileNameTooLong, name.size(), ICS_MAXPATHLEN - 1);
 }
 
 ICS* setupIcsHeader(const IcsHeaderValues& v) {

@@ -58,6 +58,10 @@ double emissionWavelengthFor(double excitationWavelength);
 // Whether libics can hold the sensor parameters of this many channels.
 bool sensorParametersFit(size_t channelCount);
 
+// Fatal when libics cannot hold the file name whole: it cuts longer names, and would read or
+// write another file than the one named.
+void requireLibicsFileName(const std::string& name);
+
 // Opens the output handle and describes the image. Failures of the calls that are tested are
 // reported on standard error and the run goes on.
 ICS* setupIcsHeader(const IcsHeaderValues& values);

@@ -206,6 +206,7 @@ ExtractionPlan readCommandLine(int argc, char** argv) {
     for (int channel : plan.channels)
         if (channel < 1) cli::failWith(channelBelowOne, channel);
     if (!seenOutput || plan.outputBase.empty()) cli::fail(cli::emptyOutputBase);
+    requireLibicsFileName(plan.outputBase + ".ids");
     return plan;
 }
 
