@@ -91,8 +91,8 @@ void exportIcsSubset(const SplitOptions& options, const IcsInputInfo& info, Plan
                 cli::printLine("%llu", static_cast<unsigned long long>(offset));
                 const auto planeBytes = static_cast<size_t>(info.planeBytes);
                 if (plane)
-                    output =
-                        startOutputData(ics, header.icsVersion, options.outputBase, plane, planeBytes);
+                    output = startOutputData(ics, header.icsVersion, options.outputBase, plane,
+                                             planeBytes);
                 else
                     appendPlaneFrom(output, fileno(reader.stream), offset, planeBytes);
             }

@@ -123,8 +123,8 @@ void refuseHeaderLinesThatCrashLibics(const std::string& headerName) {
 // named alike, with "d".
 std::string libicsFileName(const std::string& name, char letter) {
     const size_t dot = name.size() >= 4 ? name.size() - 4 : std::string::npos;
-    if (dot == std::string::npos ||
-        (strcasecmp(name.c_str() + dot, ".ics") != 0 && strcasecmp(name.c_str() + dot, ".ids") != 0))
+    const char* extension = dot == std::string::npos ? "" : name.c_str() + dot;
+    if (strcasecmp(extension, ".ics") != 0 && strcasecmp(extension, ".ids") != 0)
         return name + ".i" + letter + "s";
     std::string file = name;
     file[dot + 2] = std::isupper(static_cast<unsigned char>(file[dot + 2]))

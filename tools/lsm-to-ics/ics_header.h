@@ -5,7 +5,6 @@
 #include <libics.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
