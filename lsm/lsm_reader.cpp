@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -39,7 +40,10 @@ constexpr int32_t tiffTypeAscii = 2;
 constexpr int32_t tiffTypeShort = 3;
 constexpr int32_t tiffTypeLong = 4;
 constexpr int32_t tiffTypeRational = 5;
+constexpr int32_t bitsPerSampleTag = 258;
 constexpr int32_t stripOffsetsTag = 273;
+constexpr int32_t positionsField = 264;  // byte positions in the information block
+constexpr int32_t tilesField = 268;
 
 constexpr uint32_t scanInfoEndOfBlock = 0xFFFFFFFFu;
 constexpr uint32_t scanInfoStartTime = 0x10000036u;
@@ -169,12 +173,17 @@ std::string readText(FILE* stream, int64_t fileBytes, uint64_t length) {
     return text;
 }
 
-// Reads one directory entry into a record, collecting the StripOffsets values if asked.
-// arrayBytes counts the bytes of the directory's value arrays read at offsets: entries of a
+// The value arrays that a directory's reader keeps whole, where asked.
+struct KeptArrays {
+    StripOffsetList* stripOffsets = nullptr;
+    EntryValueList* bitsPerSample = nullptr;
+};
+
+// Reads one directory entry into a record, keeping the arrays asked for. arrayBytes counts the bytes of the directory's value arrays read at offsets: entries of a
 // real file have arrays of their own, so more than the file holds means entries that share
 // one array over and over, which would make reading them take without end.
 void readDirectoryEntry(FILE* stream, int64_t fileBytes, TiffDirectory& directory,
-                        StripOffsetList* stripOffsets, uint64_t& arrayBytes) {
+                        const KeptArrays& kept, uint64_t& arrayBytes) {
     int32_t tag = 0, type = 0, count = 0;
     EntryValueList values;
     readEntry(stream, fileBytes, tag, type, count, values);
@@ -183,8 +192,10 @@ void readDirectoryEntry(FILE* stream, int64_t fileBytes, TiffDirectory& director
         arrayBytes += valueBytes;
         if (arrayBytes > static_cast<uint64_t>(fileBytes)) fail(arraysBeyondFile);
     }
-    if (tag == stripOffsetsTag && stripOffsets)
-        for (int32_t value : values) stripOffsets->push_back(value);
+    if (tag == stripOffsetsTag && kept.stripOffsets)
+        kept.stripOffsets->insert(kept.stripOffsets->end(), values.begin(), values.end());
+    if (tag == bitsPerSampleTag && kept.bitsPerSample)
+        kept.bitsPerSample->insert(kept.bitsPerSample->end(), values.begin(), values.end());
     directory.push_back({tag, type, count, values.empty() ? 0 : values[0]});
 }
 
@@ -305,30 +316,65 @@ int32_t readTiffHeader(FILE* stream, const TiffHeaderMessages& messages) {
 }
 
 int32_t readFirstDirectory(FILE* stream, DirectoryList& directories,
-                           StripOffsetList* stripOffsets) {
+                           StripOffsetList* stripOffsets, EntryValueList* bitsPerSample) {
     const int32_t entryCount = readInt(stream, 'u');
     const int64_t fileBytes = fileSize(stream);
     TiffDirectory directory;
     uint64_t arrayBytes = 0;
     for (int32_t i = 1; i < entryCount; ++i)
-        readDirectoryEntry(stream, fileBytes, directory, stripOffsets, arrayBytes);
+        readDirectoryEntry(stream, fileBytes, directory, {stripOffsets, bitsPerSample},
+                           arrayBytes);
     directories.push_back(directory);
     return readLsmTagEntry(stream);
 }
+
+namespace {
+
+// Reads the directory at the stream position; returns its next-directory field, which it leaves
+// the stream after.
+uint32_t readDirectoryHere(FILE* stream, int64_t fileBytes, TiffDirectory& directory,
+                           StripOffsetList* stripOffsets) {
+    const int32_t entryCount = readInt(stream, 'u');
+    uint64_t arrayBytes = 0;
+    for (int32_t i = 0; i < entryCount; ++i)
+        readDirectoryEntry(stream, fileBytes, directory, {stripOffsets, nullptr}, arrayBytes);
+    return static_cast<uint32_t>(readInt(stream, 'l'));
+}
+
+}  // namespace
 
 void readFollowingDirectories(FILE* stream, int32_t nextDirectoryOffset,
                               DirectoryList& directories, int directoryCount) {
     seekToFileOffset(stream, nextDirectoryOffset);
     const int64_t fileBytes = fileSize(stream);
     for (int d = 0; d < directoryCount; ++d) {
-        const int32_t entryCount = readInt(stream, 'u');
         TiffDirectory directory;
-        uint64_t arrayBytes = 0;
-        for (int32_t i = 0; i < entryCount; ++i)
-            readDirectoryEntry(stream, fileBytes, directory, nullptr, arrayBytes);
+        readDirectoryHere(stream, fileBytes, directory, nullptr);
         directories.push_back(directory);
-        readInt(stream, 'l');  // next-directory field: in LSM files the next one follows directly
     }
+}
+
+uint32_t readDirectoryAt(FILE* stream, int64_t offset, TiffDirectory& directory,
+                         StripOffsetList& stripOffsets) {
+    seekTo(stream, offset);
+    return readDirectoryHere(stream, fileSize(stream), directory, &stripOffsets);
+}
+
+int32_t entryValue(const TiffDirectory& directory, int32_t tag, int32_t absent) {
+    for (const TiffEntryRecord& entry : directory)
+        if (entry.tag == tag) return entry.firstValue;
+    return absent;
+}
+
+PositionsAndTiles readPositionsAndTiles(FILE* stream, int32_t offset, int32_t structureSize) {
+    PositionsAndTiles counts;
+    const auto readCount = [&](int32_t field) {
+        seekTo(stream, int64_t{static_cast<uint32_t>(offset)} + field);
+        return std::max(readInt(stream, 't'), int32_t{1});
+    };
+    if (structureSize >= positionsField + 4) counts.positions = readCount(positionsField);
+    if (structureSize >= tilesField + 4) counts.tiles = readCount(tilesField);
+    return counts;
 }
 
 void readLsmInfo(FILE* stream, int32_t offset, LsmInfo& info) {

@@ -90,17 +90,37 @@ int32_t readLsmTagEntry(FILE* stream);
 // the stream there.
 int32_t readTiffHeader(FILE* stream, const TiffHeaderMessages& messages);
 
-// Reads the first directory (all entries but the last, the LSM entry) into directories and its
-// StripOffsets values into stripOffsets (when given). Returns the LSM information block's offset
-// and leaves the stream at the directory's next-directory field.
+// Reads the first directory (all entries but the last, the LSM entry) into directories, its
+// StripOffsets values into stripOffsets and its BitsPerSample values into bitsPerSample (when
+// given). Returns the LSM information block's offset and leaves the stream at the directory's
+// next-directory field.
 int32_t readFirstDirectory(FILE* stream, DirectoryList& directories,
-                           StripOffsetList* stripOffsets);
+                           StripOffsetList* stripOffsets, EntryValueList* bitsPerSample = nullptr);
 
 // Reads directoryCount directories stored back to back from nextDirectoryOffset on (the
 // thumbnail of the first image, then the second image); the stored next-directory offsets are
 // not followed.
 void readFollowingDirectories(FILE* stream, int32_t nextDirectoryOffset,
                               DirectoryList& directories, int directoryCount = 2);
+
+// Reads the directory at offset into directory and its StripOffsets values into stripOffsets;
+// returns its next-directory field, 0 at the end of the chain, and leaves the stream after it.
+uint32_t readDirectoryAt(FILE* stream, int64_t offset, TiffDirectory& directory,
+                         StripOffsetList& stripOffsets);
+
+// The first value of the directory's entry of tag, or absent where it has none.
+int32_t entryValue(const TiffDirectory& directory, int32_t tag, int32_t absent);
+
+// Stage positions (DimensionP) and mosaic tiles (DimensionM), which information blocks of
+// StructureSize 268 and 272 or more hold after the 46 fields.
+struct PositionsAndTiles {
+    int32_t positions = 1;
+    int32_t tiles = 1;
+};
+
+// Reads them from the block at offset; a block too short to hold one, or a value below 1
+// (older files hold 0), counts as 1.
+PositionsAndTiles readPositionsAndTiles(FILE* stream, int32_t offset, int32_t structureSize);
 
 // Appends the 46 fields of the information block at offset.
 void readLsmInfo(FILE* stream, int32_t offset, LsmInfo& info);

@@ -26,8 +26,8 @@ const std::string noStartTimeForHeader =
 const std::string fewImageEntries =
     "bad1.lsm: the second image's directory has fewer than seven entries.\nTerminating...";
 const std::string compressed =
-    "bad1.lsm: the image data is compressed (Compression 5); only uncompressed LSM files can be "
-    "copied.\nTerminating...";
+    "bad1.lsm: the image data is compressed (Compression 7), which cannot be decoded; "
+    "uncompressed, LZW, Deflate and PackBits data can.\nTerminating...";
 
 std::string unsupportedBitDepth(int bits) {
     return "bad1.lsm: a bit depth of " + std::to_string(bits) +
@@ -483,8 +483,8 @@ const std::vector<LsmCase> lsmCases = {
     // Channel 1 of 65535 bits per sample.
     {"BitsPerSampleMax16", with16(firstBitsPerSample, 65535), failure(unsupportedBitDepth(65535)),
      success()},
-    // LZW-compressed planes, which cannot be copied as they are.
-    {"CompressedPlanes", with16(compressionValue, 5), failure(compressed), success()},
+    // JPEG-compressed planes, which are not decoded.
+    {"CompressedPlanes", with16(compressionValue, 7), failure(compressed), success()},
 };
 
 class LsmCorpus : public testing::TestWithParam<LsmCase> {

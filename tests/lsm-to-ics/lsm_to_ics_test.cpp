@@ -302,7 +302,7 @@ TEST_F(LsmToIcs, FilesThatCannotBeConvertedStopTheRun) {
     variant("mm01.lsm", [](Bytes& b) { b[0] = b[1] = 'M'; });
     variant("magic01.lsm", [](Bytes& b) { b[2] = 43; });
     variant("tag01.lsm", [&](Bytes& b) { lsmtest::put16(b, layout.lsmEntry, 34411); });
-    variant("packed01.lsm", [&](Bytes& b) { lsmtest::put32(b, 8 + 2 + 4 * 12 + 8, 5); });
+    variant("packed01.lsm", [&](Bytes& b) { lsmtest::put32(b, 8 + 2 + 4 * 12 + 8, 7); });
     variant("bits01.lsm", [&](Bytes& b) { lsmtest::put32(b, 8 + 2 + 3 * 12 + 8, 12 | 12 << 16); });
     variant("short01.lsm", [&](Bytes& b) { b.resize(layout.pixelData + 2 * layout.planeStride); });
     variant("third01.lsm", [&](Bytes& b) { lsmtest::put16(b, layout.directories[2], 6); });
@@ -320,8 +320,8 @@ TEST_F(LsmToIcs, FilesThatCannotBeConvertedStopTheRun) {
     expectFatal(runOn("magic"), "Incorrect file format.\nTerminating...");
     expectFatal(runOn("tag"), "LSM TAG nr (34412) WAS NOT FOUND !!!!!\nTerminating....");
     expectFatal(runOn("packed"),
-                "packed01.lsm: the image data is compressed (Compression 5); only uncompressed "
-                "LSM files can be copied.\nTerminating...");
+                "packed01.lsm: the image data is compressed (Compression 7), which cannot be "
+                "decoded; uncompressed, LZW, Deflate and PackBits data can.\nTerminating...");
     expectFatal(runOn("bits"),
                 "bits01.lsm: a bit depth of 12 is not supported; only 8 and 16 bits per sample "
                 "can be converted.\nTerminating...");

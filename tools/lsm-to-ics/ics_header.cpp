@@ -6,6 +6,7 @@
 #include <sys/sendfile.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -95,13 +96,22 @@ int openPlaneDataFile(const std::string& name, bool emptied) {
     return file;
 }
 
-void appendPlane(const OutputData& output, const unsigned char* plane, size_t planeBytes) {
-    while (planeBytes > 0) {
-        const ssize_t written = write(output.file, plane, planeBytes);
-        if (written <= 0) cli::fail(couldNotAppend);
-        plane += written;
-        planeBytes -= static_cast<size_t>(written);
+// Where the kernel cannot copy between the two files (some file systems, or a pipe as input).
+bool kernelCannotCopy(int error) {
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+void appendPlaneByReading(const OutputData& output, int input, off_t position, size_t planeBytes) {
+    auto* plane = static_cast<unsigned char*>(std::malloc(planeBytes));
+    if (!plane) failNoMemory();
+    for (size_t done = 0; done < planeBytes;) {
+        const ssize_t got = pread(input, plane + done, planeBytes - done,
+                                  position + static_cast<off_t>(done));
+        if (got <= 0) cli::fail(icsout::couldNotReadPlane);
+        done += static_cast<size_t>(got);
     }
+    appendPlane(output, plane, planeBytes);
+    std::free(plane);
 }
 
 }  // namespace
@@ -174,10 +184,23 @@ OutputData startOutputData(ICS* ics, int icsVersion, const std::string& outputBa
     return output;
 }
 
+void appendPlane(const OutputData& output, const unsigned char* plane, size_t planeBytes) {
+    while (planeBytes > 0) {
+        const ssize_t written = write(output.file, plane, planeBytes);
+        if (written <= 0) cli::fail(couldNotAppend);
+        plane += written;
+        planeBytes -= static_cast<size_t>(written);
+    }
+}
+
 void appendPlaneFrom(const OutputData& output, int input, uint64_t offset, size_t planeBytes) {
     auto position = static_cast<off_t>(offset);
     while (planeBytes > 0) {
         const ssize_t copied = sendfile(output.file, input, &position, planeBytes);
+        if (copied < 0 && kernelCannotCopy(errno)) {
+            appendPlaneByReading(output, input, position, planeBytes);
+            return;
+        }
         if (copied == 0) cli::fail(icsout::couldNotReadPlane);
         if (copied < 0) cli::fail(couldNotAppend);
         planeBytes -= static_cast<size_t>(copied);

@@ -1,8 +1,15 @@
-// What the stages of lsm-to-ics share: the extraction plan that the command line gives.
+// What the stages of lsm-to-ics share: the extraction plan, one open input file and the run.
 #pragma once
 
+#include <libics.h>
+
+#include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "ics_header.h"
+#include "lsm_reader.h"
 
 extern const char* const usage;
 
@@ -20,6 +27,106 @@ struct ExtractionPlan {
     int position = 0;  // the stage position of every file, counted from 1; 0 when -p is not given
 };
 
+// What the whole run keeps between files: the header, the first file's geometry.
+struct ConversionState {
+    ICS* ics = nullptr;
+    bool headerSetUp = false;
+    OutputData output;  // open from the first plane on
+    int32_t columns = 0;
+    int32_t rows = 0;
+    int32_t bitDepth = 0;
+    int32_t framesPerFile = 0;
+    int32_t positionsPerFile = 0;
+};
+
+// How the planes of a file are found.
+enum class PlaneLayout {
+    imageStride,      // one image per plane, each the same distance from the one before
+    ownDirectories,   // each plane through its own image's directory (compressed, positions)
+    insideOneImage,   // all planes one after the other inside the first image (line scans)
+};
+
+// One input file while it is open.
+struct LsmFile {
+    const char* name = nullptr;
+    FILE* stream = nullptr;
+    int64_t size = 0;
+    int64_t firstDirectoryOffset = 0;
+    lsm::DirectoryList directories;
+    lsm::StripOffsetList stripOffsets;  // of the first image, one per channel
+    lsm::EntryValueList bitsPerSample;  // of the first image, one per channel
+    lsm::LsmInfo info;
+    int32_t nextDirectoryOffset = 0;
+    int32_t bitDepth = 0;
+    int32_t frames = 1;  // time frames, each of DimensionZ slices
+    lsm::PositionsAndTiles positions;
+    int32_t compression = 1;
+    int32_t predictor = 1;
+    int32_t imageLength = 0;  // rows of the first image
+    PlaneLayout layout = PlaneLayout::imageStride;
+    int64_t planeStride = 0;
+    uint64_t planeBytes = 0;
+    int bytesPerPixel = 0;
+    // ownDirectories: the chosen channel's strip in every image of the chosen position, in
+    // frame and slice order; for compressed files also where every strip of the file starts,
+    // in file order, which bounds each compressed strip.
+    std::vector<int64_t> planeStrips;
+    std::vector<int64_t> stripStarts;
+};
+
 // Scans the command line into the plan; fatal on every command-line fault, before any file is
 // written.
 ExtractionPlan readCommandLine(int argc, char** argv);
+
+// A field of the file's information block by the integer conversion rule.
+int32_t lsmInt(const LsmFile& file, lsm::LsmInfoField field);
+
+// The output's time points: every frame of every file, counted by the first file's frames.
+size_t outputTimeCount(const ExtractionPlan& plan, int32_t framesPerFile);
+
+// Reads the scan information of the first file, prints the acquisition date and describes the
+// output image to libics.
+void setUpHeader(const ExtractionPlan& plan, const LsmFile& file, ConversionState& run);
+
+// Whether libtiff can decode the file's compression for us.
+bool compressionDecodable(int32_t compression);
+
+// How the file's planes lie: reads the directories that tell.
+void readPlaneGeometry(const ExtractionPlan& plan, int channel, LsmFile& file);
+
+// A frame count read from the file must not make the run copy more than the file holds: the
+// images may not overlap, and the last plane must lie in the file.
+void checkPlanesFit(const ExtractionPlan& plan, int channel, const LsmFile& file);
+
+// The image of the chosen position (from 0), a frame and a slice in directory order, where
+// positions are outermost.
+int64_t imageIndexOf(const ExtractionPlan& plan, const LsmFile& file, int64_t frame, int64_t z);
+
+// The file offset of a stored plane of the chosen channel at a frame and slice (from 0), or -1
+// where it cannot be one.
+int64_t planePosition(const ExtractionPlan& plan, int channel, const LsmFile& file,
+                      int64_t frame, int64_t z);
+
+// Whether a plane from position on lies whole in the file.
+bool planeLiesInFile(const LsmFile& file, int64_t position);
+
+// Decodes compressed planes of one file through libtiff, one channel strip after another.
+struct StripSource {
+    std::vector<unsigned char> header;  // a TIFF header and one directory describing the strip
+    int file = -1;
+    int64_t stripOffset = 0;
+    uint64_t stripBytes = 0;
+    uint64_t position = 0;  // libtiff's reading position within header and strip
+};
+struct PlaneDecoder {
+    void* tiff = nullptr;  // the libtiff handle of the strip being decoded
+    StripSource source;
+    int64_t stripOffset = -1;  // the strip being decoded
+    uint32_t nextRow = 0;      // its next row to decode
+};
+
+// Decodes the plane of the chosen channel at a frame and slice (from 0) into plane. Fatal,
+// naming the file, channel and image, when the strip does not decode to a whole plane.
+void decodePlane(PlaneDecoder& decoder, const ExtractionPlan& plan, int channel,
+                 const LsmFile& file, int64_t frame, int64_t z, unsigned char* plane);
+void closePlaneDecoder(PlaneDecoder& decoder);
