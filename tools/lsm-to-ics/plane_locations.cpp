@@ -20,6 +20,8 @@ const char* const fewerImages =
     "call for.\nTerminating...";
 const char* const directoriesOutOfOrder =
     "%s: its image directories do not follow each other through the file.\nTerminating...";
+const char* const stripsBeyondFile =
+    "%s: its directories name more strips than the file could hold.\nTerminating...";
 const char* const channelMissingInImage =
     "%s: image %lld holds no strip of channel %d.\nTerminating...";
 const char* const positionsAbove4GiB =
@@ -34,9 +36,14 @@ constexpr int32_t newSubfileTypeTag = 254;
 constexpr int32_t thumbnailSubfileType = 1;
 constexpr int64_t fourGiB = int64_t{1} << 32;
 
-// Full-resolution images of the file: positions x frames x slices, in 64 bits.
+// Full-resolution images of the file: positions x frames x slices, at most one per byte of the
+// file, so that absurd counts read from it neither overflow nor make the walk run on.
 int64_t imageCount(const LsmFile& file) {
-    return int64_t{file.positions.positions} * file.frames * lsmInt(file, lsm::DimensionZ);
+    int64_t images = 0;
+    if (__builtin_mul_overflow(int64_t{file.positions.positions} * file.frames,
+                               int64_t{lsmInt(file, lsm::DimensionZ)}, &images))
+        return file.size;
+    return std::min(images, file.size);
 }
 
 // A 32-bit offset of a file above 4 GiB is taken as the offset of its kind nearest to the one
@@ -53,6 +60,7 @@ struct DirectoryWalk {
     int64_t directory = 0;  // offset of the directory last read
     int64_t strip = 0;      // offset of the strip last seen
     int64_t fullImages = 0;
+    int64_t strips = 0;  // strip offsets read, each four bytes of the file
 };
 
 // Takes the strips of one directory: the chosen channel's of the chosen position's images, and
@@ -75,6 +83,10 @@ void takeStrips(const ExtractionPlan& plan, int channel, LsmFile& file, bool thu
         if (chosen && c == static_cast<size_t>(channel - 1)) file.planeStrips.push_back(walk.strip);
     }
     if (!thumbnail) ++walk.fullImages;
+    // Directories that share one array of offsets over and over would make the lists grow
+    // without bound.
+    walk.strips += static_cast<int64_t>(offsets.size());
+    if (walk.strips > file.size / 4) cli::failWith(stripsBeyondFile, file.name);
 }
 
 // Reads every directory of the chain once. An uncompressed file is left after the chosen
