@@ -1,6 +1,9 @@
 #!/usr/bin/python3
 """Checks with Debian's tifffile, an independent reader, that the tests' LSM writer makes real
-LSM files: the same dimensions, voxel sizes, scan information and pixels as written."""
+LSM files: the same dimensions, voxel sizes, scan information and pixels as written; and with
+libtiff that its LZW strips decode to the planes written."""
+import ctypes
+import ctypes.util
 import os
 import subprocess
 import sys
@@ -13,23 +16,80 @@ except ImportError:
     print("tifffile is not installed; skipped")
     sys.exit(77)
 
+
+def lzw_decode(data, out=None):
+    """TIFF LZW: 9- to 12-bit codes, most significant bit first, widths growing one code early."""
+    table = [bytes([i]) for i in range(256)] + [b"", b""]
+    result, previous, position, width = bytearray(), None, 0, 9
+    data = bytes(data) + b"\0\0"
+    while position + width <= 8 * (len(data) - 2):
+        chunk = int.from_bytes(data[position // 8:position // 8 + 3], "big")
+        code = chunk >> (24 - position % 8 - width) & ((1 << width) - 1)
+        position += width
+        if code == 257:
+            break
+        if code == 256:
+            del table[258:]
+            previous, width = None, 9
+            continue
+        entry = table[code] if code < len(table) else previous + previous[:1]
+        result += entry
+        if previous is not None:
+            table.append(previous + entry[:1])
+        previous = entry
+        width = min(12, (len(table) + 1).bit_length())
+    return bytes(result)
+
+
+# Debian's tifffile decodes LZW only through imagecodecs, which Debian does not package: it then
+# gets the decoder above, and still finds, fixes the lengths of and undoes the differencing of
+# the strips itself.
+if not hasattr(tifffile.tifffile.imagecodecs, "lzw_decode"):
+    tifffile.TIFF.DECOMPRESSORS._codecs[5] = lzw_decode
+
+
+def libtiff_strips(path, images, channels):
+    """The decoded strips of every image directory and channel, read by libtiff."""
+    libtiff = ctypes.CDLL(ctypes.util.find_library("tiff"))
+    libtiff.TIFFOpen.restype = ctypes.c_void_p
+    libtiff.TIFFSetWarningHandler(None)
+    tif = ctypes.c_void_p(libtiff.TIFFOpen(path.encode(), b"r"))
+    buffer = ctypes.create_string_buffer(1 << 20)
+    strips = b""
+    for image in range(images):
+        assert libtiff.TIFFSetDirectory(tif, 2 * image) == 1
+        for channel in range(channels):
+            got = libtiff.TIFFReadEncodedStrip(tif, channel, buffer, len(buffer))
+            assert got > 0, "libtiff cannot decode a strip"
+            strips += buffer.raw[:got]
+    libtiff.TIFFClose(tif)
+    return strips
+
+
 make_series = sys.argv[1]
 with tempfile.TemporaryDirectory() as folder:
     pattern = os.path.join(folder, "cell_t?.lsm")
     raw = os.path.join(folder, "planes.raw")
     # 1 channel, 3 slices, 16-bit; 3 channels, 2 slices, 8-bit (value arrays at offsets); time
-    # lapses of 4 frames of 2 slices and 3 channels, and of 5 frames of one plane. Two channels
+    # lapses of 4 frames of 2 slices and 3 channels, and of 5 frames of one plane; the first
+    # again LZW-compressed with differencing, the third without, both with the uncompressed sizes
+    # in StripByteCounts as microscopes write them; 3 positions of a compressed time lapse, whose
+    # data runs frame by frame across positions (tifffile's axis P, outermost in directory order);
+    # a line scan of 300 time points in one image, which tifffile reads as T x 1 x X. Two channels
     # are left out: tifffile takes a two-value BitsPerSample for an offset, as old microscope
     # software wrote it, where TIFF keeps the two values inside the entry. tifffile names the axes
     # in the order of the scan type (T, C, Z), drops those of size 1, and fills its array with the
     # images in file order: frame, slice, channel.
-    for width, height, frames, slices, channels, bits, axes in (
-            (12, 5, 1, 3, 1, 16, "ZYX"), (7, 3, 1, 2, 3, 8, "CZYX"),
-            (7, 5, 4, 2, 3, 16, "TCZYX"), (6, 4, 5, 1, 1, 8, "TYX")):
+    for options, width, height, positions, frames, slices, channels, bits, axes in (
+            ([], 12, 5, 1, 1, 3, 1, 16, "ZYX"), ([], 7, 3, 1, 1, 2, 3, 8, "CZYX"),
+            ([], 7, 5, 1, 4, 2, 3, 16, "TCZYX"), ([], 6, 4, 1, 5, 1, 1, 8, "TYX"),
+            (["-lzw2"], 12, 5, 1, 1, 3, 1, 16, "ZYX"), (["-lzw"], 7, 5, 1, 4, 2, 3, 16, "TCZYX"),
+            (["-lzw", "-p", "3"], 6, 4, 3, 2, 2, 3, 16, "PTCZYX"),
+            (["-line", "-lzw2"], 64, 1, 1, 300, 1, 1, 16, "TYX")):
         frames_option = ["-t", str(frames)] if frames > 1 else []
-        subprocess.run([make_series] + frames_option + [pattern, "1", str(width), str(height),
-                        str(slices), str(channels), str(bits), raw],
-                       check=True, stdout=subprocess.DEVNULL)
+        subprocess.run([make_series] + options + frames_option +
+                       [pattern, "1", str(width), str(height), str(slices), str(channels),
+                        str(bits), raw], check=True, stdout=subprocess.DEVNULL)
         with tifffile.TiffFile(os.path.join(folder, "cell_t1.lsm")) as tif:
             assert tif.is_lsm, "not read as an LSM file"
             info = tif.lsm_metadata
@@ -44,13 +104,23 @@ with tempfile.TemporaryDirectory() as folder:
             lasers = [c["Wavelength"] for c in scan["Tracks"][0]["IlluminationChannels"]]
             assert lasers == [488.0, 561.0, 633.0][:channels], lasers
             series = tif.series[0]
-            sizes = {"T": frames, "C": channels, "Z": slices, "Y": height, "X": width}
+            sizes = {"P": positions, "T": frames, "C": channels, "Z": slices, "Y": height,
+                     "X": width}
             assert (series.axes, series.shape) == (axes, tuple(sizes[a] for a in axes)), (
                 series.axes, series.shape)
             data = series.asarray()
             dtype = numpy.uint16 if bits == 16 else numpy.uint8
-            expected = numpy.fromfile(raw, dtype=dtype).reshape(frames, slices, channels, height,
-                                                                width)
+            expected = numpy.fromfile(raw, dtype=dtype).reshape(positions, frames, slices, channels,
+                                                                height, width)
             assert numpy.array_equal(data.reshape(expected.shape), expected), "pixels differ"
-            assert frames == 1 or not numpy.array_equal(expected[0], expected[1]), "frames alike"
-print("tifffile reads the writer's LSM files with the same metadata and pixels")
+            assert frames == 1 or not numpy.array_equal(expected[:, 0], expected[:, 1]), "alike"
+            assert positions == 1 or not numpy.array_equal(expected[0], expected[1]), "alike"
+    # libtiff reads LZW strips by their StripByteCounts, so these hold the true lengths here.
+    for options, bits in ((["-lzw"], 16), (["-lzw2"], 8), (["-lzw2"], 16)):
+        subprocess.run([make_series, "-true-counts", "-t", "2"] + options +
+                       [pattern, "1", "33", "20", "2", "3", str(bits), raw],
+                       check=True, stdout=subprocess.DEVNULL)
+        strips = libtiff_strips(os.path.join(folder, "cell_t1.lsm"), 2 * 2, 3)
+        assert strips == open(raw, "rb").read(), "libtiff decodes other pixels"
+print("tifffile reads the writer's LSM files with the same metadata and pixels; libtiff decodes "
+      "its LZW strips")

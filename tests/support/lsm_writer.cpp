@@ -2,6 +2,7 @@
 #include "lsm_writer.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <stdexcept>
@@ -12,159 +13,197 @@ namespace {
 
 constexpr uint16_t typeByte = 1, typeShort = 3, typeLong = 4;
 constexpr uint32_t lsmMagic = 0x00400494C;
-constexpr uint32_t lsmInfoSize = 228;
 constexpr size_t tiffEntrySize = 12;
+constexpr uint16_t lzwCompression = 5;
+constexpr uint32_t dimensionPAt = 264, dimensionMAt = 268;
 
 uint32_t directorySize(size_t entryCount) {
     return static_cast<uint32_t>(2 + tiffEntrySize * entryCount + 4);
 }
 
-// Sizes and positions of everything but the pixel data.
-struct Plan {
-    uint32_t imageEntries = 10;
-    uint32_t thumbnailEntries = 10;
-    uint32_t arraysStart = 0;     // out-of-line arrays of the image directories
-    uint32_t arraysPerImage = 0;  // bytes of arrays per image directory
-    uint64_t thumbnailBytes = 0;
-};
-
 bool bitsOutOfEntry(const LsmContent& c) { return c.channels * 2 > 4; }
 bool longsOutOfEntry(const LsmContent& c) { return c.channels > 1; }
+bool compressed(const LsmContent& c) { return c.compression == lzwCompression; }
+bool predicted(const LsmContent& c) { return compressed(c) && c.predictor != 1; }
 
-uint64_t planeSize(const LsmContent& c) {
-    return uint64_t{c.width} * c.height * (c.bitsPerSample / 8u);
+uint16_t channelDepth(const LsmContent& c, uint32_t channel) {
+    return c.channelBits.empty() ? c.bitsPerSample : c.channelBits.at(channel);
 }
 
-uint32_t imageCount(const LsmContent& c) { return frameCount(c) * c.slices; }
-
-// Images follow each other frame by frame, and within a frame slice by slice.
-uint32_t imageIndex(const LsmContent& c, uint32_t z, uint32_t frame) {
-    return frame * c.slices + z;
+uint64_t planeSize(const LsmContent& c, uint32_t channel) {
+    return uint64_t{c.width} * c.height * (channelDepth(c, channel) / 8u);
 }
 
-uint64_t planeOffset(const LsmLayout& layout, uint32_t channel, uint32_t image) {
-    return layout.pixelData + image * layout.planeStride + channel * layout.planeBytes;
+uint32_t planeCount(const LsmContent& c) { return c.positions * frameCount(c) * c.slices; }
+uint32_t imageCount(const LsmContent& c) { return c.planesInOneImage ? 1 : planeCount(c); }
+uint32_t planesPerImage(const LsmContent& c) { return c.planesInOneImage ? planeCount(c) : 1; }
+
+// Directory order: positions outermost, then frames, then slices.
+uint32_t imageIndex(const LsmContent& c, uint32_t z, uint32_t frame, uint32_t position) {
+    return (position * frameCount(c) + frame) * c.slices + z;
 }
 
-// The directory of an image: entries in LSM tag order, the LSM entry last in the first.
+// Image directories hold the LSM entry (first only) and the predictor entry (LZW with
+// differencing); thumbnail directories the latter.
+uint32_t imageEntries(const LsmContent& c, bool first) { return 10 + predicted(c) + first; }
+uint32_t thumbnailEntries(const LsmContent& c) { return 10 + predicted(c); }
+
+// StripByteCounts as written: the uncompressed size unless the true lengths are asked for.
+uint32_t storedCount(const LsmContent& c, uint64_t uncompressed, uint64_t written) {
+    return static_cast<uint32_t>(c.trueByteCounts ? written : uncompressed);
+}
+
+uint32_t storedChannelCount(const LsmContent& c, const LsmLayout& layout, uint32_t image,
+                            uint32_t channel) {
+    return storedCount(c, planeSize(c, channel) * planesPerImage(c),
+                       layout.imageStripBytes[image][channel]);
+}
+
+uint32_t arraysSize(const LsmContent& c) {
+    return (bitsOutOfEntry(c) ? 2 * c.channels : 0) + (longsOutOfEntry(c) ? 8 * c.channels : 0);
+}
+
+// The directory of an image: entries in tag order, the LSM entry last in the first.
 void appendImageDirectory(Bytes& out, const LsmContent& c, const LsmLayout& layout, uint32_t arrays,
                           uint32_t image, uint32_t nextDirectory) {
     const bool first = image == 0;
-    append16(out, static_cast<uint16_t>(first ? 11 : 10));
+    append16(out, static_cast<uint16_t>(imageEntries(c, first)));
     const uint32_t bitsArray = arrays;
     const uint32_t offsetsArray = bitsArray + (bitsOutOfEntry(c) ? 2 * c.channels : 0);
     const uint32_t countsArray = offsetsArray + 4 * c.channels;
     appendTiffEntry(out, 254, typeLong, 1, 0);
     appendTiffEntry(out, 256, typeLong, 1, c.width);
-    appendTiffEntry(out, 257, typeLong, 1, c.height);
+    appendTiffEntry(out, 257, typeLong, 1, c.height * planesPerImage(c));
     if (bitsOutOfEntry(c))
         appendTiffEntry(out, 258, typeShort, c.channels, bitsArray);
     else
         appendTiffEntry(out, 258, typeShort, c.channels,
-                        c.bitsPerSample | (c.channels == 2 ? uint32_t{c.bitsPerSample} << 16 : 0));
+                        channelDepth(c, 0) |
+                            (c.channels == 2 ? uint32_t{channelDepth(c, 1)} << 16 : 0));
     appendTiffEntry(out, 259, typeShort, 1, c.compression);
     appendTiffEntry(out, 262, typeShort, 1, 1);
-    const auto firstPlane = static_cast<uint32_t>(planeOffset(layout, 0, image));
-    appendTiffEntry(out, 273, typeLong, c.channels, longsOutOfEntry(c) ? offsetsArray : firstPlane);
+    appendTiffEntry(out, 273, typeLong, c.channels,
+                    longsOutOfEntry(c) ? offsetsArray
+                                       : static_cast<uint32_t>(layout.imageStrips[image][0]));
     appendTiffEntry(out, 277, typeShort, 1, c.channels);
     appendTiffEntry(out, 279, typeLong, c.channels,
-                    longsOutOfEntry(c) ? countsArray : static_cast<uint32_t>(layout.planeBytes));
+                    longsOutOfEntry(c) ? countsArray : storedChannelCount(c, layout, image, 0));
     appendTiffEntry(out, 284, typeShort, 1, 2);
-    if (first) appendTiffEntry(out, 34412, typeByte, lsmInfoSize, layout.lsmInfo);
+    if (predicted(c)) appendTiffEntry(out, 317, typeShort, 1, c.predictor);
+    if (first) appendTiffEntry(out, 34412, typeByte, c.infoBlockSize, layout.lsmInfo);
     append32(out, nextDirectory);
 }
 
-void appendThumbnailDirectory(Bytes& out, const LsmContent& c, uint32_t thumbnail,
-                              uint32_t nextDirectory) {
-    append16(out, 10);
+void appendThumbnailDirectory(Bytes& out, const LsmContent& c, const LsmLayout& layout,
+                              uint32_t image, uint32_t nextDirectory) {
+    append16(out, static_cast<uint16_t>(thumbnailEntries(c)));
     appendTiffEntry(out, 254, typeLong, 1, 1);
     appendTiffEntry(out, 256, typeLong, 1, c.thumbnailWidth);
     appendTiffEntry(out, 257, typeLong, 1, c.thumbnailHeight);
     appendTiffEntry(out, 258, typeShort, 1, 8);
-    appendTiffEntry(out, 259, typeShort, 1, 1);
+    appendTiffEntry(out, 259, typeShort, 1, compressed(c) ? lzwCompression : 1);
     appendTiffEntry(out, 262, typeShort, 1, 1);
-    appendTiffEntry(out, 273, typeLong, 1, thumbnail);
+    appendTiffEntry(out, 273, typeLong, 1, static_cast<uint32_t>(layout.thumbnailStrips[image]));
     appendTiffEntry(out, 277, typeShort, 1, 1);
-    appendTiffEntry(out, 279, typeLong, 1, c.thumbnailWidth * c.thumbnailHeight);
+    appendTiffEntry(out, 279, typeLong, 1,
+                    storedCount(c, uint64_t{c.thumbnailWidth} * c.thumbnailHeight,
+                                layout.thumbnailStripBytes[image]));
     appendTiffEntry(out, 284, typeShort, 1, 1);
+    if (predicted(c)) appendTiffEntry(out, 317, typeShort, 1, c.predictor);
     append32(out, nextDirectory);
 }
 
 void appendImageArrays(Bytes& out, const LsmContent& c, const LsmLayout& layout, uint32_t image) {
     if (bitsOutOfEntry(c))
-        for (uint32_t ch = 0; ch < c.channels; ++ch) append16(out, c.bitsPerSample);
+        for (uint32_t ch = 0; ch < c.channels; ++ch) append16(out, channelDepth(c, ch));
     if (!longsOutOfEntry(c)) return;
     for (uint32_t ch = 0; ch < c.channels; ++ch)
-        append32(out, static_cast<uint32_t>(planeOffset(layout, ch, image)));
+        append32(out, static_cast<uint32_t>(layout.imageStrips[image][ch]));
     for (uint32_t ch = 0; ch < c.channels; ++ch)
-        append32(out, static_cast<uint32_t>(layout.planeBytes));
+        append32(out, storedChannelCount(c, layout, image, ch));
+}
+
+// DataType: 1 for 8-bit, 2 for 12- or 16-bit, 0 for channels of different depths.
+uint32_t dataType(const LsmContent& c) {
+    for (uint32_t ch = 1; ch < c.channels; ++ch)
+        if (channelDepth(c, ch) != channelDepth(c, 0)) return 0;
+    return channelDepth(c, 0) == 8 ? 1 : 2;
 }
 
 void appendLsmInfo(Bytes& out, const LsmContent& c, const LsmLayout& layout) {
     const size_t start = out.size();
     append32(out, lsmMagic);
-    append32(out, lsmInfoSize);
-    for (uint32_t value : {c.width, c.height, c.slices, c.channels, c.timeFrames,
-                           c.bitsPerSample == 8 ? 1u : 2u, c.thumbnailWidth, c.thumbnailHeight})
+    append32(out, c.infoBlockSize);
+    for (uint32_t value : {c.width, c.height, c.slices, c.channels, c.timeFrames, dataType(c),
+                           c.thumbnailWidth, c.thumbnailHeight})
         append32(out, value);
     for (double value : {c.voxelSizeX, c.voxelSizeY, c.voxelSizeZ, 0.0, 0.0, 0.0})
         appendDouble(out, value);
-    append16(out, 0);  // ScanType: normal x-y-z scan
+    append16(out, c.scanType);
     append16(out, 0);
     append32(out, 0);  // TypeOfData: original scan data
     for (int i = 0; i < 4; ++i) append32(out, 0);
     appendDouble(out, c.timeInterval);
     append32(out, 0);
     append32(out, layout.scanInfo);
-    out.resize(start + lsmInfoSize, 0);
+    out.resize(start + c.infoBlockSize, 0);
+    if (c.infoBlockSize >= dimensionPAt + 4) put32(out, start + dimensionPAt, c.positions);
+    if (c.infoBlockSize >= dimensionMAt + 4) put32(out, start + dimensionMAt, c.tiles);
 }
 
-// Computes the layout and writes everything in front of the pixel data.
-Bytes buildMetadata(const LsmContent& c, LsmLayout& layout) {
-    if (c.slices == 0 || c.channels == 0) throw std::invalid_argument("empty LSM content");
-    Plan plan;
+Bytes scanInfoOf(const LsmContent& c) {
+    return c.rawScanInfo.empty() ? scanInfoTree(c.scanInfo) : c.rawScanInfo;
+}
+
+// Places everything in front of the pixel data; the strips are placed as they are written.
+void planLayout(const LsmContent& c, LsmLayout& layout) {
+    if (c.slices == 0 || c.channels == 0 || c.positions == 0 ||
+        (!c.channelBits.empty() && c.channelBits.size() != c.channels))
+        throw std::invalid_argument("inconsistent LSM content");
     layout = LsmLayout{};
     layout.firstDirectory = 8;
-    layout.planeBytes = planeSize(c);
-    plan.thumbnailBytes = uint64_t{c.thumbnailWidth} * c.thumbnailHeight;
-    layout.planeStride = c.channels * layout.planeBytes + plan.thumbnailBytes;
-
+    layout.planeBytes = planeSize(c, 0);
+    layout.planeStride = uint64_t{c.thumbnailWidth} * c.thumbnailHeight;
+    for (uint32_t ch = 0; ch < c.channels; ++ch) layout.planeStride += planeSize(c, ch);
     const uint32_t images = imageCount(c);
     uint32_t position = layout.firstDirectory;
     for (uint32_t image = 0; image < images; ++image) {
         layout.directories.push_back(position);
-        position += directorySize(image == 0 ? 11 : 10);
+        position += directorySize(imageEntries(c, image == 0));
         layout.directories.push_back(position);
-        position += directorySize(plan.thumbnailEntries);
+        position += directorySize(thumbnailEntries(c));
     }
-    layout.lsmEntry = layout.firstDirectory + 2 + 10 * tiffEntrySize;
-    plan.arraysStart = position;
-    plan.arraysPerImage =
-        (bitsOutOfEntry(c) ? 2 * c.channels : 0) + (longsOutOfEntry(c) ? 8 * c.channels : 0);
-    position += plan.arraysPerImage * images;
+    layout.lsmEntry = layout.firstDirectory + 2 + (imageEntries(c, true) - 1) * tiffEntrySize;
+    position += arraysSize(c) * images;
     layout.lsmInfo = position;
-    position += lsmInfoSize;
+    position += c.infoBlockSize;
     layout.scanInfo = position;
-    const Bytes scanInfo = c.rawScanInfo.empty() ? scanInfoTree(c.scanInfo) : c.rawScanInfo;
-    position += static_cast<uint32_t>(scanInfo.size());
-    layout.pixelData = position;
-    layout.fileSize = layout.pixelData + images * layout.planeStride;
+    layout.pixelData = position + scanInfoOf(c).size();
+    layout.fileSize = layout.pixelData;
+    layout.imageStrips.assign(images, std::vector<uint64_t>(c.channels));
+    layout.imageStripBytes = layout.imageStrips;
+    layout.thumbnailStrips.assign(images, 0);
+    layout.thumbnailStripBytes = layout.thumbnailStrips;
+}
 
+// Everything in front of the pixel data, with the strips as placed in the layout.
+Bytes metadata(const LsmContent& c, const LsmLayout& layout) {
     Bytes out;
     out.push_back('I');
     out.push_back('I');
     append16(out, 42);
     append32(out, layout.firstDirectory);
+    const uint32_t images = imageCount(c);
+    const uint32_t arraysStart = layout.directories.back() + directorySize(thumbnailEntries(c));
     for (uint32_t image = 0; image < images; ++image) {
-        const uint32_t thumbnailDirectory = layout.directories[2 * image + 1];
         const uint32_t nextImage = image + 1 < images ? layout.directories[2 * image + 2] : 0;
-        appendImageDirectory(out, c, layout, plan.arraysStart + image * plan.arraysPerImage, image,
-                             thumbnailDirectory);
-        const auto thumbnail = static_cast<uint32_t>(planeOffset(layout, c.channels, image));
-        appendThumbnailDirectory(out, c, thumbnail, nextImage);
+        appendImageDirectory(out, c, layout, arraysStart + image * arraysSize(c), image,
+                             layout.directories[2 * image + 1]);
+        appendThumbnailDirectory(out, c, layout, image, nextImage);
     }
     for (uint32_t image = 0; image < images; ++image) appendImageArrays(out, c, layout, image);
     appendLsmInfo(out, c, layout);
+    const Bytes scanInfo = scanInfoOf(c);
     out.insert(out.end(), scanInfo.begin(), scanInfo.end());
     return out;
 }
@@ -173,13 +212,136 @@ Bytes thumbnailData(const LsmContent& c, uint32_t image) {
     return Bytes(uint64_t{c.thumbnailWidth} * c.thumbnailHeight, static_cast<uint8_t>(image));
 }
 
-// Hands over the pixel data in file order: per image its channel planes, then its thumbnail.
-void putPixelData(const LsmContent& c, const std::function<void(const Bytes&)>& put) {
-    for (uint32_t frame = 0; frame < frameCount(c); ++frame)
-        for (uint32_t z = 0; z < c.slices; ++z) {
-            for (uint32_t ch = 0; ch < c.channels; ++ch) put(planeData(c, ch, z, frame));
-            put(thumbnailData(c, imageIndex(c, z, frame)));
+// The planes of a channel back to back, in image order: the strip of an image holding them all.
+Bytes allPlanes(const LsmContent& c, uint32_t channel) {
+    Bytes strip;
+    for (uint32_t p = 0; p < c.positions; ++p)
+        for (uint32_t f = 0; f < frameCount(c); ++f)
+            for (uint32_t z = 0; z < c.slices; ++z) {
+                const Bytes plane = planeData(c, channel, z, f, p);
+                strip.insert(strip.end(), plane.begin(), plane.end());
+            }
+    return strip;
+}
+
+// Hands over the pixel data in file order (frames outermost, then positions, then slices; per
+// image its channel strips and its thumbnail's), noting in the layout where each strip lies.
+void putPixelData(const LsmContent& c, LsmLayout& layout,
+                  const std::function<void(const Bytes&)>& put) {
+    auto putStrip = [&](const Bytes& raw, uint16_t bits, uint64_t& offset, uint64_t& length) {
+        Bytes encoded;
+        if (compressed(c)) encoded = lzwStrip(raw, c.predictor, c.width, bits);
+        const Bytes& strip = compressed(c) ? encoded : raw;
+        offset = layout.fileSize;
+        length = strip.size();
+        layout.fileSize += strip.size();
+        put(strip);
+    };
+    auto putImage = [&](uint32_t image, const std::function<Bytes(uint32_t)>& channelStrip) {
+        auto putThumbnail = [&] {
+            putStrip(thumbnailData(c, image), 8, layout.thumbnailStrips[image],
+                     layout.thumbnailStripBytes[image]);
+        };
+        if (c.thumbnailBeforePlanes) putThumbnail();
+        for (uint32_t ch = 0; ch < c.channels; ++ch)
+            putStrip(channelStrip(ch), channelDepth(c, ch), layout.imageStrips[image][ch],
+                     layout.imageStripBytes[image][ch]);
+        if (!c.thumbnailBeforePlanes) putThumbnail();
+    };
+    if (c.planesInOneImage) {
+        putImage(0, [&](uint32_t ch) { return allPlanes(c, ch); });
+        return;
+    }
+    for (uint32_t f = 0; f < frameCount(c); ++f)
+        for (uint32_t p = 0; p < c.positions; ++p)
+            for (uint32_t z = 0; z < c.slices; ++z)
+                putImage(imageIndex(c, z, f, p),
+                         [&](uint32_t ch) { return planeData(c, ch, z, f, p); });
+}
+
+// TIFF LZW: codes of 9 to 12 bits, most significant bit first, starting with a Clear; the code
+// width grows one code early, as TIFF readers expect; a Clear where the table fills.
+constexpr uint32_t lzwClear = 256, lzwEnd = 257, lzwFirst = 258, lzwTableEnd = 4094;
+
+struct LzwOutput {
+    Bytes bytes;
+    uint64_t bits = 0;
+    uint32_t pending = 0;  // bits not yet in bytes
+    uint32_t width = 9;
+    uint32_t next = lzwFirst;
+};
+
+void putCode(LzwOutput& o, uint32_t code) {
+    o.bits = o.bits << o.width | code;
+    o.pending += o.width;
+    while (o.pending >= 8) {
+        o.pending -= 8;
+        o.bytes.push_back(static_cast<uint8_t>(o.bits >> o.pending));
+    }
+}
+
+// Counts the table entry made after a code; false where the table filled and was cleared.
+bool countEntry(LzwOutput& o) {
+    if (++o.next == lzwTableEnd) {
+        putCode(o, lzwClear);
+        o.next = lzwFirst;
+        o.width = 9;
+        return false;
+    }
+    if (o.next == 1u << o.width) ++o.width;
+    return true;
+}
+
+Bytes lzwEncode(const Bytes& data) {
+    LzwOutput o;
+    // Open-addressed table from (prefix code, byte) to code; keys stored plus one, 0 is empty.
+    constexpr uint32_t slots = 1u << 13;
+    std::vector<uint32_t> keys(slots), values(slots);
+    auto slotOf = [&](uint32_t key) {
+        uint32_t slot = (key * 2654435761u) >> 19;
+        while (keys[slot] != 0 && keys[slot] != key + 1) slot = (slot + 1) & (slots - 1);
+        return slot;
+    };
+    putCode(o, lzwClear);
+    uint32_t prefix = data.empty() ? 0 : data[0];
+    for (size_t i = 1; i < data.size(); ++i) {
+        const uint32_t key = prefix << 8 | data[i];
+        const uint32_t slot = slotOf(key);
+        if (keys[slot] != 0) {
+            prefix = values[slot];
+            continue;
         }
+        putCode(o, prefix);
+        keys[slot] = key + 1;
+        values[slot] = o.next;
+        if (!countEntry(o)) std::fill(keys.begin(), keys.end(), 0);
+        prefix = data[i];
+    }
+    if (!data.empty()) {
+        putCode(o, prefix);
+        countEntry(o);
+    }
+    putCode(o, lzwEnd);
+    if (o.pending > 0) o.bytes.push_back(static_cast<uint8_t>(o.bits << (8 - o.pending)));
+    return o.bytes;
+}
+
+// Predictor 2: every sample of a row less the one before it, little-endian samples.
+Bytes differenced(const Bytes& raw, uint32_t width, uint16_t bits) {
+    Bytes out = raw;
+    const size_t sampleBytes = bits / 8u, row = size_t{width} * sampleBytes;
+    for (size_t start = 0; row > 0 && start + row <= out.size(); start += row)
+        for (size_t i = row; i > sampleBytes; ) {
+            i -= sampleBytes;
+            uint32_t value = 0, before = 0;
+            for (size_t b = 0; b < sampleBytes; ++b) {
+                value |= uint32_t{raw[start + i + b]} << 8 * b;
+                before |= uint32_t{raw[start + i - sampleBytes + b]} << 8 * b;
+            }
+            for (size_t b = 0; b < sampleBytes; ++b)
+                out[start + i + b] = static_cast<uint8_t>((value - before) >> 8 * b);
+        }
+    return out;
 }
 
 void appendLittleEndian(Bytes& bytes, uint64_t value, int width) {
@@ -200,34 +362,47 @@ uint64_t bitsOf(double value) {
 
 uint32_t frameCount(const LsmContent& c) { return c.timeFrames > 0 ? c.timeFrames : 1; }
 
-Bytes planeData(const LsmContent& c, uint32_t channel, uint32_t z, uint32_t frame) {
-    Bytes plane(planeSize(c));
-    // Distinct bytes per position, channel, image and seed, so that a misplaced plane shows.
-    const uint32_t base = channel * 71u + imageIndex(c, z, frame) * 13u + c.seed * 101u;
+Bytes planeData(const LsmContent& c, uint32_t channel, uint32_t z, uint32_t frame,
+                uint32_t position) {
+    Bytes plane(planeSize(c, channel));
+    // Distinct bytes per channel, image and seed, so that a misplaced plane shows.
+    const uint32_t base =
+        channel * 71u + imageIndex(c, z, frame, position) * 13u + c.seed * 101u;
     for (size_t i = 0; i < plane.size(); ++i)
         plane[i] = static_cast<uint8_t>(base + i * 7u + (i >> 8) * 3u);
     return plane;
 }
 
+Bytes lzwStrip(const Bytes& raw, uint16_t predictor, uint32_t width, uint16_t bits) {
+    return lzwEncode(predictor == 2 ? differenced(raw, width, bits) : raw);
+}
+
 Bytes buildLsmFile(const LsmContent& content, LsmLayout* layout) {
     LsmLayout local;
     LsmLayout& where = layout ? *layout : local;
-    Bytes out = buildMetadata(content, where);
-    putPixelData(content,
+    planLayout(content, where);
+    Bytes out(where.pixelData);
+    putPixelData(content, where,
                  [&](const Bytes& part) { out.insert(out.end(), part.begin(), part.end()); });
+    const Bytes front = metadata(content, where);
+    std::copy(front.begin(), front.end(), out.begin());
     return out;
 }
 
 void writeLsmFile(const std::string& path, const LsmContent& content) {
     LsmLayout layout;
+    planLayout(content, layout);
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) throw std::runtime_error("cannot create " + path);
     auto put = [&](const Bytes& bytes) {
         if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size())
             throw std::runtime_error("cannot write " + path);
     };
-    put(buildMetadata(content, layout));
-    putPixelData(content, put);
+    if (std::fseek(file, static_cast<long>(layout.pixelData), SEEK_SET) != 0)
+        throw std::runtime_error("cannot seek in " + path);
+    putPixelData(content, layout, put);
+    std::rewind(file);
+    put(metadata(content, layout));
     if (std::fclose(file) != 0) throw std::runtime_error("cannot close " + path);
 }
 

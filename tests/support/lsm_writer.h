@@ -1,8 +1,9 @@
 // Writer of small, exact LSM files for the tests, the built-in sample and the benchmarks.
-// Layout as microscopes write it: a little-endian TIFF, per image (frame by frame, within a frame
-// slice by slice) an image directory followed by a thumbnail directory, all directories back to
-// back, the LSM entry (34412) last in the first directory, the 228-byte information block and a
-// scan-information tree.
+// Layout as microscopes write it: a little-endian TIFF, per image (position by position, within a
+// position frame by frame, within a frame slice by slice) an image directory followed by a
+// thumbnail directory, all directories back to back, the LSM entry (34412) last in the first
+// directory, the information block and a scan-information tree, then the pixel data: frame by
+// frame across positions, per image its channel strips and its thumbnail strip.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +37,18 @@ struct LsmContent {
     double timeInterval = 0;
     uint32_t thumbnailWidth = 2;
     uint32_t thumbnailHeight = 2;
-    uint16_t compression = 1;
+    uint16_t compression = 1;    // 5 LZW-compresses every strip; other values only name it
+    uint16_t predictor = 1;      // 2: horizontal differencing before LZW (tag 317 with LZW)
+    bool trueByteCounts = false; // else StripByteCounts hold the uncompressed sizes, as microscopes
+    bool thumbnailBeforePlanes = false;  // per image the thumbnail's strip before the channels'
+    uint32_t positions = 1;      // DimensionP
+    uint32_t tiles = 1;          // DimensionM (only written in the block)
+    uint32_t infoBlockSize = 228;  // 464 holds DimensionP (byte 264) and DimensionM (byte 268)
+    std::vector<uint16_t> channelBits;  // when not empty, the depth of every channel
+    // Every plane inside the first image, as line scans are stored: ImageLength = height x planes,
+    // one image and its thumbnail; plane i (the image number below) at StripOffsets[c] + i x plane.
+    bool planesInOneImage = false;
+    uint16_t scanType = 0;       // 2: line scan
     uint32_t seed = 0;   // varies the pixel values, for example per time point
     ScanInfoContent scanInfo;
     Bytes rawScanInfo;   // when not empty, written instead of the tree made from scanInfo
@@ -50,23 +62,37 @@ struct LsmLayout {
     uint32_t lsmInfo = 0;
     uint32_t scanInfo = 0;
     uint64_t pixelData = 0;
-    uint64_t planeBytes = 0;
-    // From one image of a channel to the next: the plane of channel c, slice z, frame f lies at
+    uint64_t planeBytes = 0;            // of channel 0, uncompressed
+    // Uncompressed files of one position and depth, one image per plane: from one image of a
+    // channel to the next. The plane of channel c, slice z, frame f lies at
     // pixelData + (f * slices + z) * planeStride + c * planeBytes.
     uint64_t planeStride = 0;
     uint64_t fileSize = 0;
+    // Per full-resolution image in directory order, per channel: the strip's offset and the bytes
+    // written there; the same for every image's thumbnail.
+    std::vector<std::vector<uint64_t>> imageStrips;
+    std::vector<std::vector<uint64_t>> imageStripBytes;
+    std::vector<uint64_t> thumbnailStrips;
+    std::vector<uint64_t> thumbnailStripBytes;
 };
 
 // The time frames whose images are written: timeFrames, or 1 where it is 0.
 uint32_t frameCount(const LsmContent& content);
 
-// The bytes of the plane of channel, slice z and time frame (all counted from 0).
-Bytes planeData(const LsmContent& content, uint32_t channel, uint32_t z, uint32_t frame = 0);
+// The bytes of the plane of channel, slice z, time frame and position (all counted from 0), which
+// is full-resolution image (position * frames + frame) * slices + z.
+Bytes planeData(const LsmContent& content, uint32_t channel, uint32_t z, uint32_t frame = 0,
+                uint32_t position = 0);
+
+// A TIFF LZW strip of the bytes, with horizontal differencing of rows of width samples of the
+// given depth first where predictor is 2.
+Bytes lzwStrip(const Bytes& raw, uint16_t predictor, uint32_t width, uint16_t bits);
 
 // The whole file in memory, with its layout if asked.
 Bytes buildLsmFile(const LsmContent& content, LsmLayout* layout = nullptr);
 
-// The same file streamed to disk plane by plane (large files for the benchmarks).
+// The same file streamed to disk plane by plane (large files for the benchmarks): the pixel data
+// first, the directories last, at the file's start.
 void writeLsmFile(const std::string& path, const LsmContent& content);
 
 // OLE Automation date of a calendar date and time.

@@ -1,11 +1,15 @@
 // Writes a numbered series of LSM files with the tests' writer, one file per time point:
-//   make-lsm-series [-t FRAMES] PATTERN COUNT WIDTH HEIGHT SLICES CHANNELS BITS [RAWFILE]
-// PATTERN holds one run of "?" for the number (cell_t??.lsm gives cell_t01.lsm, ...). With -t,
-// every file is a time lapse of FRAMES frames of SLICES slices each. With RAWFILE, the planes of
-// every file are also written there, in file, frame, slice, channel order.
+//   make-lsm-series [OPTIONS] PATTERN COUNT WIDTH HEIGHT SLICES CHANNELS BITS [RAWFILE]
+// PATTERN holds one run of "?" for the number (cell_t??.lsm gives cell_t01.lsm, ...). Options:
+//   -t FRAMES     every file a time lapse of FRAMES frames of SLICES slices each
+//   -p POSITIONS  every file of POSITIONS stage positions (in a 464-byte information block)
+//   -lzw, -lzw2   LZW-compressed strips, without or with horizontal differencing
+//   -true-counts  StripByteCounts holding the compressed lengths
+//   -line         every plane inside the first image, as line scans are stored
+// With RAWFILE, the planes of every file are also written there, in file, position, frame, slice,
+// channel order.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "lsm_writer.h"
@@ -21,26 +25,52 @@ std::string numberedName(const std::string& pattern, unsigned number) {
     return name;
 }
 
+constexpr const char* usage =
+    "usage: make-lsm-series [-t FRAMES] [-p POSITIONS] [-lzw | -lzw2] [-true-counts] [-line] "
+    "PATTERN COUNT WIDTH HEIGHT SLICES CHANNELS BITS [RAWFILE]\n";
+
 void appendPlanes(FILE* raw, const lsmtest::LsmContent& content) {
-    for (uint32_t frame = 0; frame < lsmtest::frameCount(content); ++frame)
-        for (uint32_t z = 0; z < content.slices; ++z)
-            for (uint32_t ch = 0; ch < content.channels; ++ch) {
-                const lsmtest::Bytes plane = lsmtest::planeData(content, ch, z, frame);
-                std::fwrite(plane.data(), 1, plane.size(), raw);
-            }
+    for (uint32_t p = 0; p < content.positions; ++p)
+        for (uint32_t frame = 0; frame < lsmtest::frameCount(content); ++frame)
+            for (uint32_t z = 0; z < content.slices; ++z)
+                for (uint32_t ch = 0; ch < content.channels; ++ch) {
+                    const lsmtest::Bytes plane = lsmtest::planeData(content, ch, z, frame, p);
+                    std::fwrite(plane.data(), 1, plane.size(), raw);
+                }
+}
+
+// Takes the options in front of the operands; false on one it does not know.
+bool takeOptions(int& argc, char**& argv, lsmtest::LsmContent& content) {
+    for (; argc > 0 && argv[0][0] == '-'; --argc, ++argv) {
+        const std::string option = argv[0];
+        if ((option == "-t" || option == "-p") && argc >= 2) {
+            const auto value = static_cast<uint32_t>(std::atoi(argv[1]));
+            (option == "-t" ? content.timeFrames : content.positions) = value;
+            if (option == "-p") content.infoBlockSize = 464;
+            --argc, ++argv;
+        } else if (option == "-lzw" || option == "-lzw2") {
+            content.compression = 5;
+            content.predictor = option == "-lzw2" ? 2 : 1;
+        } else if (option == "-true-counts") {
+            content.trueByteCounts = true;
+        } else if (option == "-line") {
+            content.planesInOneImage = true;
+            content.scanType = 2;
+        } else {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     lsmtest::LsmContent content;
-    const bool framesGiven = argc > 2 && std::strcmp(argv[1], "-t") == 0;
-    if (framesGiven) content.timeFrames = static_cast<uint32_t>(std::atoi(argv[2]));
-    char** args = argv + (framesGiven ? 3 : 1);
-    const int argCount = argc - (framesGiven ? 3 : 1);
-    if (argCount != 7 && argCount != 8) {
-        std::fputs("usage: make-lsm-series [-t FRAMES] PATTERN COUNT WIDTH HEIGHT SLICES CHANNELS "
-                   "BITS [RAWFILE]\n", stderr);
+    char** args = argv + 1;
+    int argCount = argc - 1;
+    if (!takeOptions(argCount, args, content) || (argCount != 7 && argCount != 8)) {
+        std::fputs(usage, stderr);
         return 1;
     }
     const std::string pattern = args[0];
