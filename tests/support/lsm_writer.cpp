@@ -370,6 +370,15 @@ Bytes planeData(const LsmContent& c, uint32_t channel, uint32_t z, uint32_t fram
         channel * 71u + imageIndex(c, z, frame, position) * 13u + c.seed * 101u;
     for (size_t i = 0; i < plane.size(); ++i)
         plane[i] = static_cast<uint8_t>(base + i * 7u + (i >> 8) * 3u);
+    if (c.noisy)
+        // Noise in the low bits of every sample, as in recorded images: even-numbered bytes
+        // hold the low byte of 16-bit samples.
+        for (size_t i = 0; i < plane.size(); i += c.bitsPerSample == 16 ? 2 : 1) {
+            uint32_t hash = static_cast<uint32_t>(i + base) * 2654435761u;
+            hash ^= hash >> 15;
+            hash *= 2246822519u;
+            plane[i] = static_cast<uint8_t>((plane[i] & 0x80u) | (hash >> 25));
+        }
     return plane;
 }
 

@@ -49,6 +49,7 @@ struct LsmContent {
     // one image and its thumbnail; plane i (the image number below) at StripOffsets[c] + i x plane.
     bool planesInOneImage = false;
     uint16_t scanType = 0;       // 2: line scan
+    bool noisy = false;          // noise in the low bits, which compresses as recorded images do
     uint32_t seed = 0;   // varies the pixel values, for example per time point
     ScanInfoContent scanInfo;
     Bytes rawScanInfo;   // when not empty, written instead of the tree made from scanInfo

@@ -6,6 +6,7 @@
 //   -lzw, -lzw2   LZW-compressed strips, without or with horizontal differencing
 //   -true-counts  StripByteCounts holding the compressed lengths
 //   -line         every plane inside the first image, as line scans are stored
+//   -noisy        noise in the low bits of the pixels, which compresses as recorded images do
 // With RAWFILE, the planes of every file are also written there, in file, position, frame, slice,
 // channel order.
 #include <cstdio>
@@ -26,7 +27,7 @@ std::string numberedName(const std::string& pattern, unsigned number) {
 }
 
 constexpr const char* usage =
-    "usage: make-lsm-series [-t FRAMES] [-p POSITIONS] [-lzw | -lzw2] [-true-counts] [-line] "
+    "usage: make-lsm-series [-t FRAMES] [-p POSITIONS] [-lzw | -lzw2] [-true-counts] [-line] [-noisy] "
     "PATTERN COUNT WIDTH HEIGHT SLICES CHANNELS BITS [RAWFILE]\n";
 
 void appendPlanes(FILE* raw, const lsmtest::LsmContent& content) {
@@ -53,6 +54,8 @@ bool takeOptions(int& argc, char**& argv, lsmtest::LsmContent& content) {
             content.predictor = option == "-lzw2" ? 2 : 1;
         } else if (option == "-true-counts") {
             content.trueByteCounts = true;
+        } else if (option == "-noisy") {
+            content.noisy = true;
         } else if (option == "-line") {
             content.planesInOneImage = true;
             content.scanType = 2;
