@@ -277,9 +277,13 @@ TEST_F(LsmToIcs, CommandLineFaultsAreRefusedBeforeAnyFileIsCreated) {
         EXPECT_EQ(r.status, 1) << c.args;
         EXPECT_EQ(r.err, c.message + "\nTerminating...\n") << c.args;
     }
-    const RunResult usage = run(series + "-o x -c 1 -t 1");
+    // Without a file, -z has nothing to be taken from.
+    const RunResult usage = run("-o x -c 1 -t 1");
     EXPECT_EQ(usage.status, 1);
-    EXPECT_EQ(usage.err.rfind("The options -z and -t are required.\nusage: lsm-to-ics ", 0), 0u)
+    EXPECT_EQ(usage.err.rfind("No input file: name the LSM files, or a series with -s, -j and "
+                              "-e.\nusage: lsm-to-ics ",
+                              0),
+              0u)
         << usage.err;
     EXPECT_EQ(lsmtest::listFolder(dir.path), std::vector<std::string>({"f01.lsm"}));
 }

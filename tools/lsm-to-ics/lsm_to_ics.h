@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "lsm_reader.h"
+
 extern const char* const usage;
 
 struct ExtractionPlan {
@@ -20,6 +22,16 @@ struct ExtractionPlan {
     int position = 0;  // the stage position of every file, counted from 1; 0 when -p is not given
 };
 
-// Scans the command line into the plan; fatal on every command-line fault, before any file is
-// written.
-ExtractionPlan readCommandLine(int argc, char** argv);
+// What options left out on the command line take their values from: the first input file's
+// information block and the number of strips (channels) of its first directory.
+struct FirstFileInfo {
+    lsm::LsmInfo info;
+    size_t stripCount = 0;
+};
+// Opens and reads a file as the run does, with the run's messages when it cannot.
+using FirstFileReader = FirstFileInfo (*)(const std::string& name);
+
+// Scans the command line into the plan, then fills what it leaves out (-z, -c, -t) from the
+// first input file, read through readFirstFile only when an option is left out. Fatal on every
+// command-line fault, before any file is written.
+ExtractionPlan readCommandLine(int argc, char** argv, FirstFileReader readFirstFile);

@@ -344,11 +344,18 @@ void convertFile(const ExtractionPlan& plan, int channel, const std::string& nam
     std::fclose(file.stream);
 }
 
+// The first input file as the run reads it, for the options the command line leaves out.
+FirstFileInfo readFirstFileInfo(const std::string& name) {
+    const LsmFile file = openLsmFileForReport(name);
+    std::fclose(file.stream);
+    return {file.info, file.stripOffsets.size()};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (answeredStandardOption(argc, argv, "lsm-to-ics", usage)) return 0;
-    const ExtractionPlan plan = readCommandLine(argc, argv);
+    const ExtractionPlan plan = readCommandLine(argc, argv, readFirstFileInfo);
     ConversionState run;
     for (int channel : plan.channels)
         for (const std::string& name : plan.inputFiles) convertFile(plan, channel, name, run);
