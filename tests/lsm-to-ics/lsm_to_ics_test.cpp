@@ -82,6 +82,18 @@ protected:
         return lsmtest::runProgram(program, split(args), dir.path);
     }
 
+    struct RefusedLine {
+        std::string args, message;  // the message without its "Terminating..." line
+    };
+
+    void expectRefused(const std::vector<RefusedLine>& lines) {
+        for (const RefusedLine& line : lines) {
+            const RunResult r = run(line.args);
+            EXPECT_EQ(r.status, 1) << line.args;
+            EXPECT_EQ(r.err, line.message + "\nTerminating...\n") << line.args;
+        }
+    }
+
     // The planes the data file must hold: channels, then time points, then slices.
     static Bytes expectedData(LsmContent c, const std::vector<int>& channels, int files,
                               int zStart, int zEnd) {
@@ -242,10 +254,7 @@ TEST_F(LsmToIcs, NoChannelOrNoFileCompletesWithAnEmptyDataFile) {
 TEST_F(LsmToIcs, CommandLineFaultsAreRefusedBeforeAnyFileIsCreated) {
     writeSeries("f", content(2, 3), 1);
     const std::string series = "-s 1 -j 1 -e 1 f??.lsm ";
-    struct Case {
-        std::string args, message;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<RefusedLine> cases = {
         {series + "-o x -c 1 -t 1 -z 1", "Option -z needs 2 value(s) after it."},
         {series + "-z 1 1 -c 1 -t 1 -o", "Option -o needs 1 value(s) after it."},
         {series + "-o x -z 1 1 -c 1 2", "The channel list after -c must be closed by -t."},
@@ -272,11 +281,7 @@ TEST_F(LsmToIcs, CommandLineFaultsAreRefusedBeforeAnyFileIsCreated) {
          "The output base name is empty: the name after -o is cut at its first \".\", so give "
          "one such as -o out/cell."},
     };
-    for (const Case& c : cases) {
-        const RunResult r = run(c.args);
-        EXPECT_EQ(r.status, 1) << c.args;
-        EXPECT_EQ(r.err, c.message + "\nTerminating...\n") << c.args;
-    }
+    expectRefused(cases);
     // Without a file, -z has nothing to be taken from.
     const RunResult usage = run("-o x -c 1 -t 1");
     EXPECT_EQ(usage.status, 1);
@@ -647,10 +652,7 @@ TEST_F(LsmToIcs, FilesNamedWronglyAreRefusedBeforeAnyFileIsWritten) {
     Bytes lying = lsmtest::buildLsmFile(content(2, 3), &layout);
     lsmtest::put32(lying, layout.lsmInfo + 5 * 4, 0x7fffffff);  // DimensionChannels
     lsmtest::writeBytes(dir.file("lying.lsm"), lying);
-    struct Case {
-        std::string args, message;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<RefusedLine> cases = {
         {"f01.lsm f02.lsm -o x",
          "The time between the 2 input files is recorded in none of them: give it with -t "
          "INTERVAL."},
@@ -668,11 +670,7 @@ TEST_F(LsmToIcs, FilesNamedWronglyAreRefusedBeforeAnyFileIsWritten) {
          "lying.lsm: its information block counts 2147483647 channels, its first directory has "
          "strips for 2; give the channels with -c."},
     };
-    for (const Case& c : cases) {
-        const RunResult r = run(c.args);
-        EXPECT_EQ(r.status, 1) << c.args;
-        EXPECT_EQ(r.err, c.message + "\nTerminating...\n") << c.args;
-    }
+    expectRefused(cases);
     EXPECT_EQ(lsmtest::listFolder(dir.path),
               std::vector<std::string>({"f01.lsm", "f02.lsm", "lying.lsm"}));
 }
