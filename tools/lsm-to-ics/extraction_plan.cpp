@@ -162,7 +162,7 @@ void checkPlan(const ExtractionPlan& plan, const GivenOptions& given) {
     if (!given.time && plan.inputFiles.size() > 1)
         cli::failWith(intervalOfSeveralFiles, plan.inputFiles.size());
     if (given.position && plan.position < 1) cli::fail(positionBelowOne);
-    if (plan.zStart < 1 && given.slices) cli::fail(zStartBelowOne);
+    if (given.slices && plan.zStart < 1) cli::fail(zStartBelowOne);
     if (plan.zEnd < plan.zStart) cli::failWith(zEndBelowZStart, plan.zStart, plan.zEnd);
     for (int channel : plan.channels)
         if (channel < 1) cli::failWith(channelBelowOne, channel);
@@ -172,8 +172,7 @@ void checkPlan(const ExtractionPlan& plan, const GivenOptions& given) {
 
 // Every slice and every channel of the first input file, and its own time interval where the
 // command line leaves them out (the interval only for a run of one file: checkPlan).
-void takeDefaults(ExtractionPlan& plan, const GivenOptions& given,
-                  FirstFileReader readFirstFile) {
+void takeDefaults(ExtractionPlan& plan, const GivenOptions& given, FirstFileReader readFirstFile) {
     if (plan.inputFiles.empty() || (given.slices && given.channels && given.time)) return;
     const std::string& name = plan.inputFiles.front();
     const FirstFileInfo first = readFirstFile(name);
