@@ -82,6 +82,18 @@ protected:
         return lsmtest::runProgram(program, split(args), dir.path);
     }
 
+    struct RefusedLine {
+        std::string args, message;  // the message without its "Terminating..." line
+    };
+
+    void expectRefused(const std::vector<RefusedLine>& lines) {
+        for (const RefusedLine& line : lines) {
+            const RunResult r = run(line.args);
+            EXPECT_EQ(r.status, 1) << line.args;
+            EXPECT_EQ(r.err, line.message + "\nTerminating...\n") << line.args;
+        }
+    }
+
     // The planes the data file must hold: channels, then time points, then slices.
     static Bytes expectedData(LsmContent c, const std::vector<int>& channels, int files,
                               int zStart, int zEnd) {
@@ -242,10 +254,7 @@ TEST_F(LsmToIcs, NoChannelOrNoFileCompletesWithAnEmptyDataFile) {
 TEST_F(LsmToIcs, CommandLineFaultsAreRefusedBeforeAnyFileIsCreated) {
     writeSeries("f", content(2, 3), 1);
     const std::string series = "-s 1 -j 1 -e 1 f??.lsm ";
-    struct Case {
-        std::string args, message;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<RefusedLine> cases = {
         {series + "-o x -c 1 -t 1 -z 1", "Option -z needs 2 value(s) after it."},
         {series + "-z 1 1 -c 1 -t 1 -o", "Option -o needs 1 value(s) after it."},
         {series + "-o x -z 1 1 -c 1 2", "The channel list after -c must be closed by -t."},
@@ -272,14 +281,14 @@ TEST_F(LsmToIcs, CommandLineFaultsAreRefusedBeforeAnyFileIsCreated) {
          "The output base name is empty: the name after -o is cut at its first \".\", so give "
          "one such as -o out/cell."},
     };
-    for (const Case& c : cases) {
-        const RunResult r = run(c.args);
-        EXPECT_EQ(r.status, 1) << c.args;
-        EXPECT_EQ(r.err, c.message + "\nTerminating...\n") << c.args;
-    }
-    const RunResult usage = run(series + "-o x -c 1 -t 1");
+    expectRefused(cases);
+    // Without a file, -z has nothing to be taken from.
+    const RunResult usage = run("-o x -c 1 -t 1");
     EXPECT_EQ(usage.status, 1);
-    EXPECT_EQ(usage.err.rfind("The options -z and -t are required.\nusage: lsm-to-ics ", 0), 0u)
+    EXPECT_EQ(usage.err.rfind("No input file: name the LSM files, or a series with -s, -j and "
+                              "-e.\nusage: lsm-to-ics ",
+                              0),
+              0u)
         << usage.err;
     EXPECT_EQ(lsmtest::listFolder(dir.path), std::vector<std::string>({"f01.lsm"}));
 }
@@ -582,4 +591,86 @@ TEST_F(LsmToIcs, TimeLapseFilesWhoseFramesDoNotMatchOrFitAreRefused) {
     expectFatal(big, "big01.lsm: its 1000000 time frames of 2 slices do not fit in the "
                      "file.\nTerminating...");
     EXPECT_EQ(big.out.find("t1,z0"), std::string::npos);
+}
+
+// Input files named directly, and the options left out taken from the first of them.
+
+TEST_F(LsmToIcs, OneFileWithOnlyAnOutputNameIsConvertedWhole) {
+    // A time lapse of three frames of four slices: its interval is its own, recorded in the file.
+    LsmContent c = content(3, 4);
+    c.timeFrames = 3;
+    c.timeInterval = 2.5;
+    writeSeries("cell", c, 1);
+    const RunResult spelled = run("-s 1 -j 1 -e 1 cell??.lsm -o cell -z 1 4 -c 1 2 3 -t 2.5");
+    ASSERT_EQ(spelled.status, 0) << spelled.err;
+    const Bytes spelledIcs = lsmtest::readBytes(dir.file("cell.ics"));
+    const RunResult r = run("cell01.lsm -o cell");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, spelled.err);
+    const std::string echoes = "cell\nzstart = 1 ; zend = 4\ntime interval = 2.5\n";
+    ASSERT_EQ(spelled.out.rfind(echoes, 0), 0u);
+    EXPECT_EQ(r.out, "cell\n" + spelled.out.substr(echoes.size()));
+    EXPECT_EQ(lsmtest::readBytes(dir.file("cell.ics")), spelledIcs);
+    const lsmtest::IcsContents ics = lsmtest::readIcs(dir.file("cell"));
+    EXPECT_EQ(ics.version, 2);
+    ASSERT_EQ(ics.dimensions.size(), 5u);
+    EXPECT_EQ(ics.dimensions[3].size, 3u);
+    EXPECT_EQ(ics.dimensions[3].scale, 2.5);
+    EXPECT_EQ(ics.data, timeLapseData(c, {1, 2, 3}, 1, 1, 4));
+}
+
+TEST_F(LsmToIcs, FilesNamedDirectlyAreTheSeriesAndValuesAreNeverFiles) {
+    const LsmContent c = content(2, 3);
+    writeSeries("t", c, 3);
+    const RunResult series = run("-s 1 -j 1 -e 3 t??.lsm -o out -z 1 2 -c 1 2 -t 3 -S1");
+    ASSERT_EQ(series.status, 0) << series.err;
+    const Bytes header = lsmtest::readBytes(dir.file("out.ics"));
+    const Bytes data = lsmtest::readBytes(dir.file("out.ids"));
+    const RunResult named = run("t01.lsm -o out t02.lsm -z 1 2 t03.lsm -c 1 2 -t 3 -S1");
+    ASSERT_EQ(named.status, 0) << named.err;
+    EXPECT_EQ(named.out, series.out);
+    EXPECT_EQ(lsmtest::readBytes(dir.file("out.ics")), header);
+    EXPECT_EQ(lsmtest::readBytes(dir.file("out.ids")), data);
+
+    // "-t" after -o is the output name and the time option; 4, 2 and 3 are values, not files.
+    const RunResult values = run("t01.lsm -c 2 1 -t 1 -o -t 4 -z 2 3 -S1");
+    ASSERT_EQ(values.status, 0) << values.err;
+    EXPECT_EQ(values.out.rfind("time interval = 1\n-t\ntime interval = 4\nzstart = 2 ; zend = 3\n" +
+                                   report(c, 2, 1, {2, 1}),
+                               0),
+              0u)
+        << values.out;
+    EXPECT_EQ(lsmtest::readBytes(dir.file("-t.ids")), expectedData(c, {2, 1}, 1, 2, 3));
+    const lsmtest::IcsContents ics = lsmtest::readIcs(dir.file("-t"));
+    ASSERT_EQ(ics.dimensions.size(), 5u);
+    EXPECT_EQ(ics.dimensions[3].scale, 4.0);
+}
+
+TEST_F(LsmToIcs, FilesNamedWronglyAreRefusedBeforeAnyFileIsWritten) {
+    writeSeries("f", content(2, 3), 2);
+    lsmtest::LsmLayout layout;
+    Bytes lying = lsmtest::buildLsmFile(content(2, 3), &layout);
+    lsmtest::put32(lying, layout.lsmInfo + 5 * 4, 0x7fffffff);  // DimensionChannels
+    lsmtest::writeBytes(dir.file("lying.lsm"), lying);
+    const std::vector<RefusedLine> cases = {
+        {"f01.lsm f02.lsm -o x",
+         "The time between the 2 input files is recorded in none of them: give it with -t "
+         "INTERVAL."},
+        {"-s 1 -j 1 -e 2 f??.lsm -o x",
+         "The time between the 2 input files is recorded in none of them: give it with -t "
+         "INTERVAL."},
+        {"f01.lsm -s 1 -j 1 -e 2 f??.lsm -o x -t 1",
+         "Input files are named either one by one or as a series with -e, not both (f01.lsm)."},
+        {"f01.lsm -o x -S3", "Unknown option -S3."},
+        {"-v f01.lsm -o x", "Unknown option -v."},
+        {"f01.lsm - -o x", "Unknown option -."},
+        {"--help f01.lsm -o x", "Unknown option --help."},
+        {"missing.lsm -o x", "Could not open file."},
+        {"lying.lsm -o x -z 1 1",
+         "lying.lsm: its information block counts 2147483647 channels, its first directory has "
+         "strips for 2; give the channels with -c."},
+    };
+    expectRefused(cases);
+    EXPECT_EQ(lsmtest::listFolder(dir.path),
+              std::vector<std::string>({"f01.lsm", "f02.lsm", "lying.lsm"}));
 }

@@ -1,4 +1,5 @@
 // The command line of lsm-to-ics: options, the series of input files, the checks of the plan.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -9,15 +10,28 @@
 #include "lsm_to_ics.h"
 
 const char* const usage =
-    "usage: lsm-to-ics -s FIRST -j STEP -e LAST PATTERN -o NAME -z ZSTART ZEND\n"
-    "                  -c CHANNEL... -t INTERVAL [-p POSITION] [-S1|-S2]\n"
-    "  PATTERN names the series' files with one run of \"?\" for the number (img??.lsm);\n"
+    "usage: lsm-to-ics FILE... -o NAME [-z ZSTART ZEND] [-c CHANNEL...] [-t INTERVAL]\n"
+    "                  [-p POSITION] [-S1|-S2]\n"
+    "       lsm-to-ics -s FIRST -j STEP -e LAST PATTERN -o NAME [the same options]\n"
+    "  The series' files are named in order, or by PATTERN with one run of \"?\" for the\n"
+    "  number (img??.lsm). Left out, -z takes every slice and -c every channel of the first\n"
+    "  file, -t its own time interval (several files need -t; a -c list ends at -t).\n"
     "  NAME is cut at its first \".\"; -S1 writes NAME.ics and NAME.ids, -S2 (default) NAME.ics.";
 
 namespace {
 
-const char* const missingRequiredOptions =
-    "The options -z and -t are required.\n%s\nTerminating...";
+const char* const noInputFile =
+    "No input file: name the LSM files, or a series with -s, -j and -e.\n%s\nTerminating...";
+const char* const unknownOption = "Unknown option %s.\nTerminating...";
+const char* const filesAndSeries =
+    "Input files are named either one by one or as a series with -e, not both (%s).\n"
+    "Terminating...";
+const char* const intervalOfSeveralFiles =
+    "The time between the %zu input files is recorded in none of them: give it with -t "
+    "INTERVAL.\nTerminating...";
+const char* const channelsWithoutStrips =
+    "%s: its information block counts %d channels, its first directory has strips for %zu; "
+    "give the channels with -c.\nTerminating...";
 const char* const channelListNotClosed =
     "The channel list after -c must be closed by -t.\nTerminating...";
 const char* const seriesBeforeStartAndStep =
@@ -64,66 +78,133 @@ std::vector<std::string> expandSeries(const std::string& pattern, int start, int
     return names;
 }
 
-}  // namespace
+// The options the command line gave; what it leaves out is taken from the first input file.
+struct GivenOptions {
+    bool start = false, step = false, series = false, output = false;
+    bool slices = false, channels = false, time = false, position = false;
+};
 
-ExtractionPlan readCommandLine(int argc, char** argv) {
-    ExtractionPlan plan;
-    bool seenStart = false, seenStep = false, seenSeries = false, seenOutput = false;
-    bool seenZ = false, seenTime = false, seenPosition = false;
+// The count values after the option at position at, each marked as a value: a value is never
+// an input file, though the scan still meets it as a candidate option word.
+char** takeValues(int argc, char** argv, int at, int count, std::vector<bool>& isValue) {
+    char** values = cli::optionValues(argc, argv, at, count);
+    for (int k = 1; k <= count; ++k) isValue[static_cast<size_t>(at + k)] = true;
+    return values;
+}
+
+// Reads every argument into the plan; an argument that is neither an option word nor a value
+// is an input file, or refused when it begins with "-". Returns the files named so.
+std::vector<std::string> scanArguments(int argc, char** argv, ExtractionPlan& plan,
+                                       GivenOptions& given) {
+    std::vector<bool> isValue(static_cast<size_t>(argc), false);
+    std::vector<std::string> namedFiles;
     for (int i = 0; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "-s") {
-            plan.seriesStart = cli::leadingInteger(cli::optionValues(argc, argv, i, 1)[0]);
-            seenStart = true;
+            plan.seriesStart = cli::leadingInteger(takeValues(argc, argv, i, 1, isValue)[0]);
+            given.start = true;
         } else if (argument == "-j") {
-            plan.seriesStep = cli::leadingInteger(cli::optionValues(argc, argv, i, 1)[0]);
-            seenStep = true;
+            plan.seriesStep = cli::leadingInteger(takeValues(argc, argv, i, 1, isValue)[0]);
+            given.step = true;
         } else if (argument == "-e") {
-            char** values = cli::optionValues(argc, argv, i, 2);
-            if (!seenStart || !seenStep) cli::fail(seriesBeforeStartAndStep);
-            if (seenSeries) cli::fail(secondSeries);
-            seenSeries = true;
+            char** values = takeValues(argc, argv, i, 2, isValue);
+            if (!given.start || !given.step) cli::fail(seriesBeforeStartAndStep);
+            if (given.series) cli::fail(secondSeries);
+            given.series = true;
             plan.seriesEnd = cli::leadingInteger(values[0]);
             plan.inputFiles =
                 expandSeries(values[1], plan.seriesStart, plan.seriesStep, plan.seriesEnd);
         } else if (argument == "-o") {
-            const std::string name = cli::optionValues(argc, argv, i, 1)[0];
+            const std::string name = takeValues(argc, argv, i, 1, isValue)[0];
             cli::printLine("%s", name.c_str());
             plan.outputBase = name.substr(0, name.find('.'));
-            seenOutput = true;
+            given.output = true;
         } else if (argument == "-z") {
-            char** values = cli::optionValues(argc, argv, i, 2);
+            char** values = takeValues(argc, argv, i, 2, isValue);
             plan.zStart = cli::leadingInteger(values[0]);
             plan.zEnd = cli::leadingInteger(values[1]);
             cli::printLine("zstart = %d ; zend = %d", plan.zStart, plan.zEnd);
-            seenZ = true;
+            given.slices = true;
         } else if (argument == "-c") {
             int j = i + 1;
-            for (; j < argc && std::strcmp(argv[j], "-t") != 0; ++j)
+            for (; j < argc && std::strcmp(argv[j], "-t") != 0; ++j) {
                 plan.channels.push_back(cli::leadingInteger(argv[j]));
+                isValue[static_cast<size_t>(j)] = true;
+            }
             if (j == argc) cli::fail(channelListNotClosed);
+            given.channels = true;
         } else if (argument == "-t") {
-            plan.timeInterval = std::strtod(cli::optionValues(argc, argv, i, 1)[0], nullptr);
+            plan.timeInterval = std::strtod(takeValues(argc, argv, i, 1, isValue)[0], nullptr);
             cli::printLine("time interval = %g", plan.timeInterval);
-            seenTime = true;
+            given.time = true;
         } else if (argument == "-p") {
-            plan.position = cli::leadingInteger(cli::optionValues(argc, argv, i, 1)[0]);
+            plan.position = cli::leadingInteger(takeValues(argc, argv, i, 1, isValue)[0]);
             cli::printLine("position = %d", plan.position);
-            seenPosition = true;
+            given.position = true;
         } else if (argument == "-S1" || argument == "-s1") {
             plan.icsVersion = 1;
         } else if (argument == "-S2" || argument == "-s2") {
             plan.icsVersion = 2;
+        } else if (i > 0 && !isValue[static_cast<size_t>(i)]) {
+            // "-" alone too: the planes are read at offsets, which standard input cannot give.
+            if (argument[0] == '-') cli::failWith(unknownOption, argv[i]);
+            namedFiles.push_back(argument);
         }
     }
-    if (!seenZ || !seenTime) cli::failWith(missingRequiredOptions, usage);
-    if (seenPosition && plan.position < 1) cli::fail(positionBelowOne);
-    if (plan.zStart < 1) cli::fail(zStartBelowOne);
+    return namedFiles;
+}
+
+// The command-line faults that need the whole line: refused before any file is read.
+void checkPlan(const ExtractionPlan& plan, const GivenOptions& given) {
+    // Without -c a run of no file converts nothing, as it always has; -z and -t need a file.
+    if ((!given.slices || !given.time) && plan.inputFiles.empty())
+        cli::failWith(noInputFile, usage);
+    if (!given.time && plan.inputFiles.size() > 1)
+        cli::failWith(intervalOfSeveralFiles, plan.inputFiles.size());
+    if (given.position && plan.position < 1) cli::fail(positionBelowOne);
+    if (given.slices && plan.zStart < 1) cli::fail(zStartBelowOne);
     if (plan.zEnd < plan.zStart) cli::failWith(zEndBelowZStart, plan.zStart, plan.zEnd);
     for (int channel : plan.channels)
         if (channel < 1) cli::failWith(channelBelowOne, channel);
-    if (!seenOutput || plan.outputBase.empty()) cli::fail(cli::emptyOutputBase);
+    if (!given.output || plan.outputBase.empty()) cli::fail(cli::emptyOutputBase);
     requireLibicsFileName(plan.outputBase + ".ids");
-    return plan;
 }
 
+// Every slice and every channel of the first input file, and its own time interval where the
+// command line leaves them out (the interval only for a run of one file: checkPlan).
+void takeDefaults(ExtractionPlan& plan, const GivenOptions& given) {
+    if (plan.inputFiles.empty() || (given.slices && given.channels && given.time)) return;
+    const std::string& name = plan.inputFiles.front();
+    const LsmFile first = openLsmFileForReport(name);
+    std::fclose(first.stream);
+    if (!given.slices) {
+        plan.zStart = 1;
+        // A slice count below 1 asks for slice 1, which the run refuses naming the file's count.
+        plan.zEnd = std::max(lsmInt(first, lsm::DimensionZ), int32_t{1});
+    }
+    if (!given.channels) {
+        // Checked against the strips, so that a count read from the file cannot make the list
+        // longer than the file.
+        const int32_t channels = lsmInt(first, lsm::DimensionChannels);
+        if (channels < 1 || static_cast<size_t>(channels) > first.stripOffsets.size())
+            cli::failWith(channelsWithoutStrips, name.c_str(), channels,
+                          first.stripOffsets.size());
+        for (int channel = 1; channel <= channels; ++channel) plan.channels.push_back(channel);
+    }
+    if (!given.time) plan.timeInterval = first.info[lsm::TimeInterval];
+}
+
+}  // namespace
+
+ExtractionPlan readCommandLine(int argc, char** argv) {
+    ExtractionPlan plan;
+    GivenOptions given;
+    const std::vector<std::string> namedFiles = scanArguments(argc, argv, plan, given);
+    if (!namedFiles.empty()) {
+        if (given.series) cli::failWith(filesAndSeries, namedFiles.front().c_str());
+        plan.inputFiles = namedFiles;
+    }
+    checkPlan(plan, given);
+    takeDefaults(plan, given);
+    return plan;
+}

@@ -74,9 +74,14 @@ struct LsmFile {
     std::vector<int64_t> stripStarts;
 };
 
-// Scans the command line into the plan; fatal on every command-line fault, before any file is
-// written.
+// Scans the command line into the plan, then fills what it leaves out (-z, -c, -t) from the
+// first input file, read only when an option is left out. Fatal on every command-line fault,
+// before any file is written.
 ExtractionPlan readCommandLine(int argc, char** argv);
+
+// Opens a file and reads what the report needs: header, first directory, information block;
+// with the run's messages where it cannot. The file's name must outlive it.
+LsmFile openLsmFileForReport(const std::string& name);
 
 // A field of the file's information block by the integer conversion rule.
 int32_t lsmInt(const LsmFile& file, lsm::LsmInfoField field);

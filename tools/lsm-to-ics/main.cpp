@@ -68,30 +68,6 @@ int64_t fileSizeOf(FILE* stream) {
     return fstat(fileno(stream), &status) == 0 ? static_cast<int64_t>(status.st_size) : 0;
 }
 
-// Opens a file and reads what the report needs: header, first directory, information block.
-LsmFile openLsmFileForReport(const std::string& name) {
-    LsmFile file;
-    file.name = name.c_str();
-    file.stream = lsm::openLsmFile(file.name);
-    file.size = fileSizeOf(file.stream);
-    file.firstDirectoryOffset = static_cast<uint32_t>(
-        lsm::readTiffHeader(file.stream, {incorrectFileFormat, incorrectFileFormat}));
-    const int32_t lsmInfoOffset = lsm::readFirstDirectory(file.stream, file.directories,
-                                                          &file.stripOffsets, &file.bitsPerSample);
-    file.nextDirectoryOffset = lsm::toInt32(lsm::read(file.stream, 4, 1, 'l'));
-    lsm::readLsmInfo(file.stream, lsmInfoOffset, file.info);
-    file.positions =
-        lsm::readPositionsAndTiles(file.stream, lsmInfoOffset, lsmInt(file, lsm::StructureSize));
-    const lsm::TiffDirectory& first = file.directories[0];
-    if (first.size() <= lsm::bitsPerSampleEntry) cli::failWith(tooFewFirstEntries, file.name);
-    file.bitDepth = first[lsm::bitsPerSampleEntry].firstValue;
-    file.frames = std::max(lsmInt(file, lsm::DimensionTime), int32_t{1});
-    file.compression = lsm::entryValue(first, compressionTag, 1);  // the TIFF default: none
-    file.predictor = lsm::entryValue(first, predictorTag, 1);
-    file.imageLength = lsm::entryValue(first, imageLengthTag, 0);
-    return file;
-}
-
 void printReport(const ExtractionPlan& plan, const LsmFile& file, const ConversionState& run) {
     cli::printLine("************************ ORIGINAL LSMINFO ***************************** ");
     cli::printLine("#zslices = %d ; #timeframes = %g", lsmInt(file, lsm::DimensionZ),
@@ -225,6 +201,29 @@ void convertFile(const ExtractionPlan& plan, int channel, const std::string& nam
 }
 
 }  // namespace
+
+LsmFile openLsmFileForReport(const std::string& name) {
+    LsmFile file;
+    file.name = name.c_str();
+    file.stream = lsm::openLsmFile(file.name);
+    file.size = fileSizeOf(file.stream);
+    file.firstDirectoryOffset = static_cast<uint32_t>(
+        lsm::readTiffHeader(file.stream, {incorrectFileFormat, incorrectFileFormat}));
+    const int32_t lsmInfoOffset = lsm::readFirstDirectory(file.stream, file.directories,
+                                                          &file.stripOffsets, &file.bitsPerSample);
+    file.nextDirectoryOffset = lsm::toInt32(lsm::read(file.stream, 4, 1, 'l'));
+    lsm::readLsmInfo(file.stream, lsmInfoOffset, file.info);
+    file.positions =
+        lsm::readPositionsAndTiles(file.stream, lsmInfoOffset, lsmInt(file, lsm::StructureSize));
+    const lsm::TiffDirectory& first = file.directories[0];
+    if (first.size() <= lsm::bitsPerSampleEntry) cli::failWith(tooFewFirstEntries, file.name);
+    file.bitDepth = first[lsm::bitsPerSampleEntry].firstValue;
+    file.frames = std::max(lsmInt(file, lsm::DimensionTime), int32_t{1});
+    file.compression = lsm::entryValue(first, compressionTag, 1);  // the TIFF default: none
+    file.predictor = lsm::entryValue(first, predictorTag, 1);
+    file.imageLength = lsm::entryValue(first, imageLengthTag, 0);
+    return file;
+}
 
 int main(int argc, char** argv) {
     if (answeredStandardOption(argc, argv, "lsm-to-ics", usage)) return 0;
