@@ -37,7 +37,7 @@ export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1
 plain="$fuzz/plain"
 afl="$fuzz/afl/tools"
 
-# Seeds: a small LSM series and a time lapse, the ICS images of both versions that lsm-to-ics
+# Seeds: a small LSM series, a time lapse and a compressed file of two positions, the ICS images of both versions that lsm-to-ics
 # makes of the series, and a TIFF plane.
 seed_files() {
   local seeds=$1 work=$2
@@ -45,6 +45,7 @@ seed_files() {
   (cd "$work" && "$plain/tests/make-lsm-series" 'seed_t?.lsm' 1 6 4 3 2 16 > /dev/null \
      && "$plain/tests/make-lsm-series" 'one_t?.lsm' 1 5 3 1 3 8 > /dev/null \
      && "$plain/tests/make-lsm-series" -t 3 'lapse_t?.lsm' 1 5 3 2 2 16 > /dev/null \
+     && "$plain/tests/make-lsm-series" -lzw2 -p 2 'packed_t?.lsm' 1 5 3 2 2 16 > /dev/null \
      && "$plain/tools/lsm-to-ics/lsm-to-ics" -s 1 -j 1 -e 1 'seed_t?.lsm' -o image -z 1 3 \
           -c 1 2 -t 1 -S1 > /dev/null \
      && "$plain/tools/lsm-to-ics/lsm-to-ics" -s 1 -j 1 -e 1 'seed_t?.lsm' -o embedded -z 1 3 \
@@ -60,10 +61,11 @@ run_fuzzer() {
   local target=() input
   case "$program" in
     lsm-to-ics)
-      cp "$work/seed_t1.lsm" "$work/one_t1.lsm" "$work/lapse_t1.lsm" "$seeds/"
+      cp "$work/seed_t1.lsm" "$work/one_t1.lsm" "$work/lapse_t1.lsm" "$work/packed_t1.lsm" \
+         "$seeds/"
       input="$work/in1.lsm"
       target=("$afl/lsm-to-ics/lsm-to-ics" -s 1 -j 1 -e 1 "$work/in?.lsm" -o "$work/out" -z 1 1
-              -c 1 2 -t 1 -S2) ;;
+              -c 1 2 -t 1 -p 1 -S2) ;;
     image-info)
       cp "$work/seed_t1.lsm" "$work/one_t1.lsm" "$seeds/"
       input="$work/input.lsm"
