@@ -340,8 +340,11 @@ const std::vector<LsmCase> lsmCases = {
     {"StripOffsetsCountBit31", with32(stripOffsetsCount, bit31), success(), success()},
     // 2^32 - 1 StripOffsets values, -1 as a signed count.
     {"StripOffsetsCountMax32", with32(stripOffsetsCount, max32), success(), success()},
-    // The thumbnail directory at 0 (lsm-to-ics follows the first directory's next offset).
-    {"NextDirectoryAtZero", with32(nextDirectoryOffset, 0), failure(typeNotSupported), success()},
+    // No directory after the first: the chain ends at the first of the file's two images.
+    {"NextDirectoryAtZero", with32(nextDirectoryOffset, 0),
+     failure("bad1.lsm: it claims 2 slices of 1 time frames, 2 images, but holds one "
+             "image.\nTerminating..."),
+     success()},
     // The thumbnail directory past the end of the file.
     {"NextDirectoryPastEnd", pastEndAt(nextDirectoryOffset), endedEarly, success()},
     // The thumbnail directory at 2^31 - 1.

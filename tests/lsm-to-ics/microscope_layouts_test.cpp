@@ -205,6 +205,12 @@ TEST_F(MicroscopeLayouts, PositionsTilesAndUnequalDepthsThatCannotBeConvertedAre
     LsmContent depths = acquisition(2, 2, 1);
     depths.channelBits = {8, 16};
     write("depth1.lsm", depths);
+    // Position 2's last plane said to lie where the file ends.
+    lsmtest::LsmLayout layout;
+    Bytes beyond = lsmtest::buildLsmFile(positions, &layout);
+    lsmtest::put32(beyond, layout.directories[2 * 3] + 2 + 6 * 12 + 8,
+                   static_cast<uint32_t>(beyond.size() - 10));
+    lsmtest::writeBytes(dir.file("end1.lsm"), beyond);
     const struct {
         std::string file, position, message;
     } cases[] = {
@@ -214,6 +220,7 @@ TEST_F(MicroscopeLayouts, PositionsTilesAndUnequalDepthsThatCannotBeConvertedAre
                           "conversion."},
         {"depth?.lsm", "", "depth1.lsm: its channels differ in bit depth (8, 16 bits); only files "
                            "whose channels share one depth can be converted."},
+        {"end?.lsm", "2", "end1.lsm: its 1 time frames of 2 slices do not fit in the file."},
     };
     for (const auto& refused : cases) {
         std::vector<std::string> options = {"-o", "out", "-z", "1", "2", "-c", "1", "-t", "1"};
@@ -227,7 +234,7 @@ TEST_F(MicroscopeLayouts, PositionsTilesAndUnequalDepthsThatCannotBeConvertedAre
                                                 "-p", "0"});
     EXPECT_EQ(zero.err, "The position (-p) is counted from 1.\nTerminating...\n");
     EXPECT_EQ(lsmtest::listFolder(dir.path),
-              std::vector<std::string>({"depth1.lsm", "pos1.lsm", "tile1.lsm"}));
+              std::vector<std::string>({"depth1.lsm", "end1.lsm", "pos1.lsm", "tile1.lsm"}));
 }
 
 TEST_F(MicroscopeLayouts, ALineScanStoredAsOneImageConvertsFrameByFrame) {

@@ -102,8 +102,15 @@ bool kernelCannotCopy(int error) {
 }
 
 void appendPlaneByReading(const OutputData& output, int input, off_t position, size_t planeBytes) {
-    auto* plane = static_cast<unsigned char*>(std::malloc(planeBytes));
-    if (!plane) failNoMemory();
+    // One buffer serves every plane copied this way: a new one would cost its pages again.
+    static unsigned char* plane = nullptr;
+    static size_t bufferBytes = 0;
+    if (bufferBytes < planeBytes) {
+        std::free(plane);
+        plane = static_cast<unsigned char*>(std::malloc(planeBytes));
+        if (!plane) failNoMemory();
+        bufferBytes = planeBytes;
+    }
     for (size_t done = 0; done < planeBytes;) {
         const ssize_t got = pread(input, plane + done, planeBytes - done,
                                   position + static_cast<off_t>(done));
@@ -111,7 +118,6 @@ void appendPlaneByReading(const OutputData& output, int input, off_t position, s
         done += static_cast<size_t>(got);
     }
     appendPlane(output, plane, planeBytes);
-    std::free(plane);
 }
 
 }  // namespace

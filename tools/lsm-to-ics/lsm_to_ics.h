@@ -12,6 +12,7 @@
 #include "lsm_reader.h"
 
 extern const char* const usage;
+extern const char* const tooFewFirstEntries;
 
 struct ExtractionPlan {
     int seriesStart = 0;

@@ -24,11 +24,12 @@ size_t outputTimeCount(const ExtractionPlan& plan, int32_t framesPerFile) {
     return plan.inputFiles.size() * static_cast<size_t>(framesPerFile);
 }
 
+const char* const tooFewFirstEntries =
+    "%s: the first directory has too few entries for an LSM file.\nTerminating...";
+
 namespace {
 
 const char* const incorrectFileFormat = "Incorrect file format.\nTerminating...";
-const char* const tooFewFirstEntries =
-    "%s: the first directory has too few entries for an LSM file.\nTerminating...";
 const char* const compressedInput =
     "%s: the image data is compressed (Compression %d), which cannot be decoded; uncompressed, "
     "LZW, Deflate and PackBits data can.\nTerminating...";

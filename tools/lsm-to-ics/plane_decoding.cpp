@@ -17,8 +17,7 @@ const char* const stripNotDecoded =
     "%s: channel %d of image %lld does not decode to a whole plane.\nTerminating...";
 
 constexpr uint16_t typeShort = 3, typeLong = 4;
-constexpr uint32_t oneStripDirectoryEntries = 11;
-constexpr uint32_t oneStripHeaderBytes = 8 + 2 + 12 * oneStripDirectoryEntries + 4;
+constexpr int32_t lzw = 5, adobeDeflate = 8, deflate = 32946, packBits = 32773;
 
 void put16(std::vector<unsigned char>& bytes, uint32_t value) {
     bytes.push_back(static_cast<unsigned char>(value));
@@ -30,35 +29,41 @@ void put32(std::vector<unsigned char>& bytes, uint32_t value) {
     put16(bytes, value >> 16);
 }
 
-void putEntry(std::vector<unsigned char>& bytes, uint16_t tag, uint16_t type, uint32_t value) {
-    put16(bytes, tag);
-    put16(bytes, type);
-    put32(bytes, 1);
-    if (type == typeShort) {
-        put16(bytes, value);
-        put16(bytes, 0);
-    } else {
-        put32(bytes, value);
-    }
-}
+struct Entry {
+    uint16_t tag;
+    uint16_t type;
+    uint32_t value;
+};
 
 // A little-endian TIFF of one grey image in one strip, stored right after its directory.
 std::vector<unsigned char> oneStripTiff(uint32_t width, uint32_t rows, uint32_t bits,
                                         const LsmFile& file, uint32_t stripBytes) {
+    std::vector<Entry> entries = {
+        {256, typeLong, width},
+        {257, typeLong, rows},
+        {258, typeShort, bits},
+        {259, typeShort, static_cast<uint32_t>(file.compression)},
+        {262, typeShort, 1},  // black is zero
+        {273, typeLong, 0},   // the strip's offset, right after the directory
+        {277, typeShort, 1},
+        {278, typeLong, rows},
+        {279, typeLong, stripBytes},
+        {284, typeShort, 1},
+    };
+    // Only the codecs that difference their samples know the predictor's tag.
+    if (file.compression == lzw || file.compression == adobeDeflate ||
+        file.compression == deflate)
+        entries.push_back({317, typeShort, static_cast<uint32_t>(file.predictor)});
+    entries[5].value = static_cast<uint32_t>(8 + 2 + 12 * entries.size() + 4);
     std::vector<unsigned char> bytes = {'I', 'I', 42, 0};
     put32(bytes, 8);
-    put16(bytes, oneStripDirectoryEntries);
-    putEntry(bytes, 256, typeLong, width);
-    putEntry(bytes, 257, typeLong, rows);
-    putEntry(bytes, 258, typeShort, bits);
-    putEntry(bytes, 259, typeShort, static_cast<uint32_t>(file.compression));
-    putEntry(bytes, 262, typeShort, 1);  // black is zero
-    putEntry(bytes, 273, typeLong, oneStripHeaderBytes);
-    putEntry(bytes, 277, typeShort, 1);
-    putEntry(bytes, 278, typeLong, rows);
-    putEntry(bytes, 279, typeLong, stripBytes);
-    putEntry(bytes, 284, typeShort, 1);
-    putEntry(bytes, 317, typeShort, static_cast<uint32_t>(file.predictor));
+    put16(bytes, static_cast<uint32_t>(entries.size()));
+    for (const Entry& entry : entries) {
+        put16(bytes, entry.tag);
+        put16(bytes, entry.type);
+        put32(bytes, 1);
+        put32(bytes, entry.value);  // a SHORT in the low half: little-endian
+    }
     put32(bytes, 0);
     return bytes;
 }
@@ -152,7 +157,6 @@ void openStrip(PlaneDecoder& decoder, const LsmFile& file, int channel, int64_t 
 }  // namespace
 
 bool compressionDecodable(int32_t compression) {
-    constexpr int32_t lzw = 5, adobeDeflate = 8, deflate = 32946, packBits = 32773;
     return compression == lzw || compression == adobeDeflate || compression == deflate ||
            compression == packBits;
 }
@@ -163,7 +167,8 @@ void decodePlane(PlaneDecoder& decoder, const ExtractionPlan& plan, int channel,
     const int64_t slices = lsmInt(file, lsm::DimensionZ);
     const bool inside = file.layout == PlaneLayout::insideOneImage;
     const int64_t image = imageIndexOf(plan, file, frame, z);
-    // Inside one image every plane of the channel is in its one strip, rows after rows.
+    // Inside one image every plane of the channel is in its one strip, rows after rows, decoded
+    // row by row so that memory holds one plane; a plane of its own image is decoded whole.
     const int64_t strip = inside ? file.planeStrips.at(0)
                                  : file.planeStrips.at(static_cast<size_t>(frame * slices + z));
     const uint32_t firstRow = inside ? static_cast<uint32_t>(image) * rows : 0;
@@ -171,6 +176,11 @@ void decodePlane(PlaneDecoder& decoder, const ExtractionPlan& plan, int channel,
         openStrip(decoder, file, channel, image, strip,
                   inside ? static_cast<uint32_t>(file.imageLength) : rows);
     auto* tiff = static_cast<TIFF*>(decoder.tiff);
+    if (!inside) {
+        const auto size = static_cast<tmsize_t>(file.planeBytes);
+        if (TIFFReadEncodedStrip(tiff, 0, plane, size) != size) failStrip(file, channel, image);
+        return;
+    }
     const auto rowBytes = static_cast<size_t>(file.planeBytes / rows);
     // Rows before the plane (other positions inside one image) are decoded and dropped.
     for (; decoder.nextRow < firstRow; ++decoder.nextRow)

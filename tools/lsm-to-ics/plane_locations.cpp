@@ -9,8 +9,6 @@
 
 namespace {
 
-const char* const tooFewFirstEntries =
-    "%s: the first directory has too few entries for an LSM file.\nTerminating...";
 const char* const tooFewImageEntries =
     "%s: the second image's directory has fewer than seven entries.\nTerminating...";
 const char* const holdsOneImage =
@@ -31,10 +29,14 @@ const char* const overlappingImages =
     "%s: its images lie %lld bytes apart, closer than a plane of %llu bytes.\nTerminating...";
 const char* const framesBeyondFile =
     "%s: its %d time frames of %d slices do not fit in the file.\nTerminating...";
+const char* const planeBeyondCompressedFile =
+    "%s: planes of %d x %d pixels cannot be decoded from a file of %lld bytes.\nTerminating...";
 
 constexpr int32_t newSubfileTypeTag = 254;
 constexpr int32_t thumbnailSubfileType = 1;
 constexpr int64_t fourGiB = int64_t{1} << 32;
+// No codec decoded here makes more than 4096 bytes of one: LZW, the most, about 1400.
+constexpr uint64_t mostDecodedPerByte = 4096;
 
 // Full-resolution images of the file: positions x frames x slices, at most one per byte of the
 // file, so that absurd counts read from it neither overflow nor make the walk run on.
@@ -93,8 +95,12 @@ void takeStrips(const ExtractionPlan& plan, int channel, LsmFile& file, bool thu
 // position's last image; a compressed one is read to its end, as any strip may bound another.
 void walkImageDirectories(const ExtractionPlan& plan, int channel, LsmFile& file) {
     const int64_t images = file.layout == PlaneLayout::insideOneImage ? 1 : imageCount(file);
-    const int64_t throughChosen =
-        (plan.position > 0 ? plan.position : 1) * (images / file.positions.positions);
+    int64_t throughChosen = 0;
+    if (__builtin_mul_overflow(int64_t{plan.position > 0 ? plan.position : 1},
+                               int64_t{file.frames} * lsmInt(file, lsm::DimensionZ),
+                               &throughChosen))
+        throughChosen = images;
+    throughChosen = std::min(throughChosen, images);
     const int64_t wanted = file.compression != 1 ? images : throughChosen;
     // Each image has at most a thumbnail besides; more directories are not read.
     const int64_t directoryLimit = 2 * images + 2;
@@ -125,6 +131,10 @@ void walkImageDirectories(const ExtractionPlan& plan, int channel, LsmFile& file
 // every image of the file. The thumbnail's directory is read also for a single image; the
 // second image's directory is the one stored right after it.
 void readImageStride(LsmFile& file, int64_t images) {
+    // A chain that ends at the first image holds no second one.
+    if (images > 1 && file.nextDirectoryOffset == 0)
+        cli::failWith(holdsOneImage, file.name, lsmInt(file, lsm::DimensionZ), file.frames,
+                      static_cast<long long>(images));
     lsm::TiffDirectory thumbnail, second;
     lsm::StripOffsetList strips;
     const uint32_t afterThumbnail = lsm::readDirectoryAt(
@@ -163,11 +173,22 @@ void readPlaneGeometry(const ExtractionPlan& plan, int channel, LsmFile& file) {
     else if (file.layout == PlaneLayout::imageStride)
         readImageStride(file, images);
     file.directories.clear();
+    if (file.compression != 1 && file.planeBytes / mostDecodedPerByte > static_cast<uint64_t>(file.size))
+        cli::failWith(planeBeyondCompressedFile, file.name, lsmInt(file, lsm::DimensionX),
+                      lsmInt(file, lsm::DimensionY), static_cast<long long>(file.size));
 }
 
 void checkPlanesFit(const ExtractionPlan& plan, int channel, const LsmFile& file) {
-    if (file.compression != 1 || file.layout == PlaneLayout::ownDirectories || file.frames == 1)
+    if (file.compression != 1) return;
+    if (file.layout == PlaneLayout::ownDirectories) {
+        for (int64_t frame = 0; frame < file.frames; ++frame)
+            for (int64_t z = plan.zStart - 1; z < plan.zEnd; ++z)
+                if (!planeLiesInFile(file, planePosition(plan, channel, file, frame, z)))
+                    cli::failWith(framesBeyondFile, file.name, file.frames,
+                                  lsmInt(file, lsm::DimensionZ));
         return;
+    }
+    if (file.frames == 1) return;
     if (file.layout == PlaneLayout::imageStride &&
         (file.planeStride < 0 || static_cast<uint64_t>(file.planeStride) < file.planeBytes))
         cli::failWith(overlappingImages, file.name, static_cast<long long>(file.planeStride),
