@@ -527,6 +527,7 @@ TEST_F(IcsSplit, InputsThatCannotBeSplitAreRefused) {
         replaceInHeader(name, from, to);
     };
     variant("packed", "compression\tuncompressed", "compression\tgzip");
+    variant("shrunk", "compression\tuncompressed", "compression\tcompress");
     variant("bits0", "significant_bits\t16", "significant_bits\t0");
     variant("bits17", "significant_bits\t16", "significant_bits\t17");
     variant("big", "byte_order\t1\t2", "byte_order\t2\t1");
@@ -540,8 +541,11 @@ TEST_F(IcsSplit, InputsThatCannotBeSplitAreRefused) {
     const std::vector<Refusal> refusals = {
         {"missing", "Could not open ICS file for reading!\n"},
         {"nodata", "Could not open IDS file!\n"},
-        {"packed",
-         "The input's data is compressed (gzip); only uncompressed data can be split." + tail},
+        {"packed", "The gzip data of packed.ids is corrupt (incorrect header check)." + tail},
+        {"shrunk",
+         "The input's data is compressed (compress); only uncompressed and gzip data can be "
+         "split." +
+             tail},
         {"six", "The input has 6 dimensions; at most 5 (x, y, z, t, ch) can be split." + tail},
         {"sensors", "The input header gives 33 sensor channels; libics holds at most 32." + tail},
         {"bits0",

@@ -95,15 +95,6 @@ int openPlaneDataFile(const std::string& name, bool emptied) {
     return file;
 }
 
-void appendPlane(const OutputData& output, const unsigned char* plane, size_t planeBytes) {
-    while (planeBytes > 0) {
-        const ssize_t written = write(output.file, plane, planeBytes);
-        if (written <= 0) cli::fail(couldNotAppend);
-        plane += written;
-        planeBytes -= static_cast<size_t>(written);
-    }
-}
-
 }  // namespace
 
 std::vector<size_t> icsLayoutSizes(size_t columns, size_t rows, size_t zCount, size_t timeCount,
@@ -166,12 +157,22 @@ OutputData startOutputData(ICS* ics, int icsVersion, const std::string& outputBa
         report(icsVersion == 1 ? firstPlaneCloseFailed : imageCloseFailed);
         output.fileName = outputBase + ".ids";
         output.file = openPlaneDataFile(output.fileName, true);
-        appendPlane(output, static_cast<const unsigned char*>(plane), planeBytes);
+        appendPlane(output, plane, planeBytes);
         return output;
     }
     output.fileName = outputBase + (icsVersion == 1 ? ".ids" : ".ics");
     output.file = openPlaneDataFile(output.fileName, false);
     return output;
+}
+
+void appendPlane(const OutputData& output, const void* plane, size_t planeBytes) {
+    auto bytes = static_cast<const unsigned char*>(plane);
+    while (planeBytes > 0) {
+        const ssize_t written = write(output.file, bytes, planeBytes);
+        if (written <= 0) cli::fail(couldNotAppend);
+        bytes += written;
+        planeBytes -= static_cast<size_t>(written);
+    }
 }
 
 void appendPlaneFrom(const OutputData& output, int input, uint64_t offset, size_t planeBytes) {

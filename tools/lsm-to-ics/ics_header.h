@@ -81,6 +81,9 @@ struct OutputData {
 OutputData startOutputData(ICS* ics, int icsVersion, const std::string& outputBase,
                            const void* plane, size_t planeBytes);
 
+// Appends a plane held in memory to the data file. Fatal when it cannot all be written.
+void appendPlane(const OutputData& output, const void* plane, size_t planeBytes);
+
 // Appends planeBytes bytes of the input file from offset on to the data file, copied by the
 // kernel without passing through memory of ours. Fatal when fewer bytes can be read (the input
 // has shrunk since it was checked) or written.
