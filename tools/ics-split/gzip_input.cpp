@@ -20,7 +20,7 @@ constexpr size_t leastBufferBytes = 256 * 1024;
 // zlib counts in unsigned int: a larger plane is decoded in parts.
 constexpr uint64_t largestPart = 1u << 30;
 
-void failEndsEarly(const PlaneReader& reader, const IcsInputInfo& info) {
+[[noreturn]] void failEndsEarly(const PlaneReader& reader, const IcsInputInfo& info) {
     cli::failWith(gzipEndsEarly, info.dataFileName.c_str(),
                   static_cast<unsigned long long>(reader.decoded),
                   static_cast<unsigned long long>(info.imageBytes));
@@ -35,6 +35,7 @@ void startStream(PlaneReader& reader, const IcsInputInfo& info) {
     if (status != Z_OK) failNoMemory();
     reader.inflating = true;
     reader.streamEnded = false;
+    reader.streamCorrupt = false;
     reader.decoded = 0;
     if (fseeko(reader.stream, static_cast<off_t>(info.dataOffset), SEEK_SET) != 0)
         cli::fail(icsout::couldNotReadPlane);
@@ -52,10 +53,18 @@ bool readAhead(PlaneReader& reader) {
     return got > 0;
 }
 
+[[noreturn]] void failCorrupt(const PlaneReader& reader, const IcsInputInfo& info) {
+    cli::failWith(gzipCorrupt, info.dataFileName.c_str(),
+                  reader.inflater.msg ? reader.inflater.msg : "unreadable");
+}
+
 // Decodes up to bytes (at most largestPart) into to; returns how many came, fewer only where the
 // stream has ended, its check verified. Fatal when the stream is corrupt or the file ends first.
+// zlib reads on past the bytes asked for and may meet damage beyond them: that damage ends the
+// run at the next bytes asked for, so that whole planes before it are written.
 size_t inflateUpTo(PlaneReader& reader, const IcsInputInfo& info, unsigned char* to,
                    uint64_t bytes) {
+    if (reader.streamCorrupt) failCorrupt(reader, info);
     z_stream& z = reader.inflater;
     z.next_out = to;
     z.avail_out = static_cast<uInt>(bytes);
@@ -69,7 +78,8 @@ size_t inflateUpTo(PlaneReader& reader, const IcsInputInfo& info, unsigned char*
         else if (status == Z_MEM_ERROR)
             failNoMemory();
         else if (status != Z_OK && status != Z_BUF_ERROR)
-            cli::failWith(gzipCorrupt, info.dataFileName.c_str(), z.msg ? z.msg : "unreadable");
+            reader.streamCorrupt = true;
+        if (reader.streamCorrupt && z.avail_out > 0) failCorrupt(reader, info);
     }
     return static_cast<size_t>(bytes - z.avail_out);
 }

@@ -71,6 +71,7 @@ struct PlaneReader {
     z_stream inflater{};
     bool inflating = false;           // inflater set up
     bool streamEnded = false;
+    bool streamCorrupt = false;       // met beyond the bytes decoded so far
     unsigned char* compressed = nullptr;  // the gzip data read ahead
     uint64_t decoded = 0;                 // bytes of the image decoded since the stream's start
 };
