@@ -68,7 +68,7 @@ struct PlaneReader {
     int64_t fileSize = 0;
     unsigned char* buffer = nullptr;  // one plane, reused for every plane
     size_t bufferBytes = 0;
-    z_stream inflater{};
+    z_stream inflater{};              // set up in place: zlib's state points back at it
     bool inflating = false;           // inflater set up
     bool streamEnded = false;
     bool streamCorrupt = false;       // met beyond the bytes decoded so far

@@ -203,7 +203,9 @@ void takeEveryChannel(SplitOptions& options, const IcsInputInfo& info) {
     const uint64_t storedBytes = static_cast<uint64_t>(fileBytes) > info.dataOffset
                                      ? static_cast<uint64_t>(fileBytes) - info.dataOffset
                                      : 0;
-    const uint64_t dataBytes = info.gzipData ? storedBytes * largestGzipRatio : storedBytes;
+    uint64_t dataBytes = storedBytes;
+    if (info.gzipData && __builtin_mul_overflow(storedBytes, largestGzipRatio, &dataBytes))
+        dataBytes = UINT64_MAX;
     const uint64_t channels = std::min({uint64_t{info.CH}, dataBytes + 1, uint64_t{INT_MAX}});
     for (uint64_t channel = 1; channel <= channels; ++channel)
         options.channels.push_back(static_cast<int>(channel));
