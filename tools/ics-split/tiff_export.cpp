@@ -1,7 +1,10 @@
 // The TIFF export: one single-strip TIFF file per plane, holding the plane's bytes unchanged.
 #include <tiffio.h>
 
+#include <algorithm>
+
 #include "command_line.h"
+#include "ics_header.h"
 #include "ics_split.h"
 
 namespace {
@@ -52,8 +55,12 @@ void writeTiffPlane(const std::string& name, const IcsInputInfo& info, PlaneRead
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
     const uint16_t sampleFormat = sampleFormatOf(info.dataType);
     if (sampleFormat != SAMPLEFORMAT_UINT) TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, sampleFormat);
-    if (TIFFWriteRawStrip(tiff, 0, plane, static_cast<tmsize_t>(info.planeBytes)) == -1)
-        cli::fail(couldNotWriteTiff);
+    // Each raw write appends to the strip.
+    for (uint64_t at = 0; at < info.planeBytes; at += icsout::writePieceBytes) {
+        const uint64_t piece = std::min(info.planeBytes - at, uint64_t{icsout::writePieceBytes});
+        if (TIFFWriteRawStrip(tiff, 0, plane + at, static_cast<tmsize_t>(piece)) == -1)
+            cli::fail(couldNotWriteTiff);
+    }
     TIFFClose(tiff);
 }
 

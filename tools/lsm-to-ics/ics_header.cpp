@@ -6,6 +6,7 @@
 #include <sys/sendfile.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -168,7 +169,8 @@ OutputData startOutputData(ICS* ics, int icsVersion, const std::string& outputBa
 void appendPlane(const OutputData& output, const void* plane, size_t planeBytes) {
     auto bytes = static_cast<const unsigned char*>(plane);
     while (planeBytes > 0) {
-        const ssize_t written = write(output.file, bytes, planeBytes);
+        const ssize_t written =
+            write(output.file, bytes, std::min(planeBytes, icsout::writePieceBytes));
         if (written <= 0) cli::fail(couldNotAppend);
         bytes += written;
         planeBytes -= static_cast<size_t>(written);

@@ -12,6 +12,9 @@
 // The message of a plane that cannot be read whole from the input, the same in both programs.
 namespace icsout {
 inline const char* const couldNotReadPlane = "Could not read all data into buffer\nTerminating...";
+// Planes in memory are written in pieces of this size: the kernel takes a write of a whole
+// plane of megabytes into the page cache markedly more slowly than the same bytes in pieces.
+inline constexpr size_t writePieceBytes = 256 * 1024;
 }  // namespace icsout
 
 // Sensor values of one output channel. Without an excitation wavelength the channel gets no
