@@ -12,8 +12,9 @@
 // The message of a plane that cannot be read whole from the input, the same in both programs.
 namespace icsout {
 inline const char* const couldNotReadPlane = "Could not read all data into buffer\nTerminating...";
-// Planes in memory are written in pieces of this size: the kernel takes a write of a whole
-// plane of megabytes into the page cache markedly more slowly than the same bytes in pieces.
+// Decoded planes are written in pieces of this size: the kernel takes a write of a whole
+// decoded plane of megabytes into the page cache markedly more slowly than the same bytes in
+// pieces (a plane just read from a file goes faster whole).
 inline constexpr size_t writePieceBytes = 256 * 1024;
 }  // namespace icsout
 
