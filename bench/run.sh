@@ -3,14 +3,15 @@
 # the tests' writer: throughput as a ratio to cat of the same input bytes, and peak memory from
 # /usr/bin/time, with the minor page faults (a freshly touched page is dear on virtual machines);
 # the best of five runs each. Sizes of 1 GiB and 256 MiB of pixels, and 4 GiB with "large",
-# show how the cost grows with the work; compressed LSM files are measured against libtiff's own
-# decoding at 1 GiB. Each copying mode is held to its aims: 0.9 of its
-# floor or more, and a peak within one plane (2 MiB) plus 8 MiB. Run by hand:
-#   bash bench/run.sh [BUILD-FOLDER] [large]
+# show how the cost grows with the work. Each copying mode is held to its aims: 0.9 of its
+# floor or more, and a peak within one plane (2 MiB) plus 8 MiB. LZW-compressed LSM files are
+# converted against libtiff alone decoding them, and a 1 GiB gzip image is split against zlib
+# itself inflating its stream into a file; "gzip" measures only that. Run by hand:
+#   bash bench/run.sh [BUILD-FOLDER] [large|gzip]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bin="$top/${1:-build}"
-large=${2:-}
+choice=${2:-}
 tools="$bin/tools"
 bash "$top/scripts/install-deps.sh"
 if [ ! -x /usr/bin/time ]; then
@@ -147,11 +148,62 @@ measure_compressed() {
   cd ..
 }
 
+# Writes a version-2 ICS image of 1 GiB of 16-bit samples (x 1024, y 1024, z 256, ch 2) with
+# its data gzipped by zlib at level 6, as the ICS writers do by default: a smooth signal with
+# noise, which compresses about as microscope images do. Prints where the data starts.
+make_gzip_image() {
+  /usr/bin/python3 - "$1" <<'PY'
+import sys, zlib, numpy
+header = ("\t\nics_version\t2.0\nfilename\tgz\nlayout\tparameters\t5\n"
+          "layout\torder\tbits\tx\ty\tz\tch\nlayout\tsizes\t16\t1024\t1024\t256\t2\n"
+          "layout\tsignificant_bits\t16\nrepresentation\tformat\tinteger\n"
+          "representation\tsign\tunsigned\nrepresentation\tcompression\tgzip\n"
+          "representation\tbyte_order\t1\t2\nparameter\tlabels\tintensity\tx\ty\tz\tch\n"
+          "end\n").encode()
+random = numpy.random.default_rng(1)
+y, x = numpy.mgrid[0:1024, 0:1024]
+signal = 300 + 200 * numpy.sin(x / 40.0) * numpy.cos(y / 55.0)
+packer = zlib.compressobj(6, zlib.DEFLATED, 16 + zlib.MAX_WBITS)
+with open(sys.argv[1], "wb") as f:
+    f.write(header)
+    for plane in range(512):
+        values = signal * (1 + plane / 1000) + random.normal(0, 12, signal.shape)
+        f.write(packer.compress(values.clip(0, 65535).astype("<u2").tobytes()))
+    f.write(packer.flush())
+print(len(header))
+PY
+}
+
+measure_gzip() {
+  mkdir -p gzip && cd gzip
+  cc -O2 -D_FILE_OFFSET_BITS=64 "$top/bench/inflate_file.c" -lz -o inflate-file
+  local offset pixels=$((1024 * 1024 * 2 * 256 * 2)) s p f
+  offset=$(make_gzip_image gz.ics)
+  echo "gzip: a version-2 ICS image of 1 GiB of pixels, level 6, $(($(stat -c %s gz.ics) / 1048576))" \
+       "MiB stored; one plane 2 MiB, 512 planes"
+  cat gz.ics > /dev/null  # warm the page cache
+  read -r s p f < <(best_of_five floor.out ./inflate-file gz.ics "$offset" floor.out)
+  local floor=$s
+  report "zlib inflating into a file" "$pixels" "$s" "$p" "$f" "$floor"
+  read -r s p f < <(best_of_five "sub.ics sub.ids" "$tools/ics-split/ics-split" -i gz -o sub -s1)
+  report "ics-split -s1 of gzip" "$pixels" "$s" "$p" "$f" "$floor" aim
+  mkdir -p planes
+  read -r s p f < <(best_of_five "planes/*" "$tools/ics-split/ics-split" -i gz -o planes/p)
+  report "ics-split -tif of gzip" "$pixels" "$s" "$p" "$f" "$floor" aim
+  cd ..
+  rm -rf gzip
+}
+
 echo "$(nproc) cores, $(uname -m); warm page cache; best of five runs"
-[ "$large" = large ] && measure_size 16 "4 GiB"
+if [ "$choice" = gzip ]; then
+  measure_gzip
+  exit 0
+fi
+[ "$choice" = large ] && measure_size 16 "4 GiB"
 measure_size 4 "1 GiB"
 measure_size 1 "256 MiB"
 measure_compressed 4 "1 GiB compressed"
+measure_gzip
 
 # image-info against Debian's tifffile reading the same metadata of the same LSM file.
 lsm="1 GiB/in_t01.lsm"

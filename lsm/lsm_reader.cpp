@@ -179,9 +179,10 @@ struct KeptArrays {
     EntryValueList* bitsPerSample = nullptr;
 };
 
-// Reads one directory entry into a record, keeping the arrays asked for. arrayBytes counts the bytes of the directory's value arrays read at offsets: entries of a
-// real file have arrays of their own, so more than the file holds means entries that share
-// one array over and over, which would make reading them take without end.
+// Reads one directory entry into a record, keeping the arrays asked for. arrayBytes counts the
+// bytes of the directory's value arrays read at offsets: entries of a real file have arrays of
+// their own, so more than the file holds means entries that share one array over and over, which
+// would make reading them take without end.
 void readDirectoryEntry(FILE* stream, int64_t fileBytes, TiffDirectory& directory,
                         const KeptArrays& kept, uint64_t& arrayBytes) {
     int32_t tag = 0, type = 0, count = 0;

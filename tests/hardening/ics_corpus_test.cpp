@@ -34,8 +34,9 @@ const std::string imageTooLarge =
     "The input's image is larger than 2^64 bytes: its planes cannot be located.\nTerminating...";
 const std::string noSensorParameters =
     "More than 32 channels: the sensor parameters are not written to the ICS header.\n";
-const std::string compressed =
-    "The input's data is compressed (gzip); only uncompressed data can be split.\nTerminating...";
+const std::string compressRefused =
+    "The input's data is compressed (compress); only uncompressed and gzip data can be "
+    "split.\nTerminating...";
 
 std::string significantBits(const std::string& bits, const std::string& sampleBits) {
     return "The input's significant bits (" + bits + ") must lie between 1 and its sample size (" +
@@ -361,12 +362,17 @@ const std::vector<IcsCase> icsCases = {
      withHeader([] { return versionTwoFile("source\tfile\tmissing.bin\nend\n", 0); }),
      failure(couldNotOpenIds)},
     // A version 2 header whose data would start past the end of its file.
-    {"VersionTwoOffsetPastEnd",
-     withHeader([] { return versionTwoFile("source\tfile\tin.ics\nsource\toffset\t100000\nend\n", 0); }),
+    {"VersionTwoOffsetPastEnd", withHeader([] {
+         return versionTwoFile("source\tfile\tin.ics\nsource\toffset\t100000\nend\n", 0);
+     }),
      failure("The input's image data (256 bytes from byte 100000) does not lie within in.ics "
              "(588 bytes).\nTerminating...")},
-    // Data compressed with gzip.
-    {"CompressedData", withLine("representation\tcompression", "gzip"), failure(compressed)},
+    // Uncompressed data under a header that says gzip: the header decides.
+    {"NotTheCompressionItSays", withLine("representation\tcompression", "gzip"),
+     failure("The gzip data of in.ids is corrupt (incorrect header check).\nTerminating...")},
+    // Data compressed with "compress", which cannot be read plane by plane.
+    {"CompressData", withLine("representation\tcompression", "compress"),
+     failure(compressRefused)},
     // An empty header file.
     {"EmptyHeader", withHeader([] { return std::string(); }), failure(couldNotOpenIcs)},
     // Binary garbage for a header.

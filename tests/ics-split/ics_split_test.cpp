@@ -520,6 +520,9 @@ TEST_F(IcsSplit, CommandLinesOutsideTheInputAreRefusedBeforeAnyFileIsWritten) {
 
 TEST_F(IcsSplit, InputsThatCannotBeSplitAreRefused) {
     const std::string tail = "\nTerminating...\n";
+    const std::string compressRefused =
+        "The input's data is compressed (compress); only uncompressed and gzip data can be split." +
+        tail;
     const std::string header = lsmtest::readText(dir.file("cell.ics"));
     auto variant = [&](const std::string& name, const std::string& from, const std::string& to) {
         lsmtest::writeText(dir.file(name + ".ics"), header);
@@ -527,6 +530,9 @@ TEST_F(IcsSplit, InputsThatCannotBeSplitAreRefused) {
         replaceInHeader(name, from, to);
     };
     variant("packed", "compression\tuncompressed", "compression\tgzip");
+    variant("shrunk", "compression\tuncompressed", "compression\tcompress");
+    lsmtest::writeText(dir.file("dotz.ics"), header);  // its data file compressed by hand
+    lsmtest::writeBytes(dir.file("dotz.ids.Z"), Bytes(16));
     variant("bits0", "significant_bits\t16", "significant_bits\t0");
     variant("bits17", "significant_bits\t16", "significant_bits\t17");
     variant("big", "byte_order\t1\t2", "byte_order\t2\t1");
@@ -540,8 +546,9 @@ TEST_F(IcsSplit, InputsThatCannotBeSplitAreRefused) {
     const std::vector<Refusal> refusals = {
         {"missing", "Could not open ICS file for reading!\n"},
         {"nodata", "Could not open IDS file!\n"},
-        {"packed",
-         "The input's data is compressed (gzip); only uncompressed data can be split." + tail},
+        {"packed", "The gzip data of packed.ids is corrupt (incorrect header check)." + tail},
+        {"shrunk", compressRefused},
+        {"dotz", compressRefused},
         {"six", "The input has 6 dimensions; at most 5 (x, y, z, t, ch) can be split." + tail},
         {"sensors", "The input header gives 33 sensor channels; libics holds at most 32." + tail},
         {"bits0",
@@ -666,6 +673,118 @@ TEST_F(IcsSplit, AnIcsExportOntoItsOwnInputIsRefusedAndTheInputStays) {
     // TIFF planes carry a suffix of their own and never meet the input.
     restore();
     EXPECT_EQ(run("-i cell -o cell -z 1 1 -c 1 -t 1 1").status, 0);
+}
+
+// The files a run left in folder, with their bytes; they are removed.
+std::vector<std::pair<std::string, Bytes>> takeFiles(const std::string& folder) {
+    std::vector<std::pair<std::string, Bytes>> files;
+    for (const std::string& name : lsmtest::listFolder(folder)) {
+        files.emplace_back(name, lsmtest::readBytes(folder + "/" + name));
+        std::remove((folder + "/" + name).c_str());
+    }
+    return files;
+}
+
+TEST_F(IcsSplit, GzipImagesSplitAsTheirUncompressedTwins) {
+    // x 6, y 4, z 5, t 3, ch 2 of 16 bits: stored uncompressed; as libics writes gzip data in
+    // version 2 and in version 1; and gzipped by hand as img.ids.gz beside its header.
+    lsmtest::IcsImage image;
+    image.sizes = {6, 4, 5, 3, 2};
+    image.labels = {"x", "y", "z", "t", "ch"};
+    image.data = lsmtest::tiffPixels(6, 4 * 5 * 3 * 2, 16, 5);
+    const Names twins = {"plain", "v2", "v1", "hand"};
+    for (const std::string& twin : twins) {
+        ASSERT_EQ(mkdir(dir.file(twin).c_str(), 0755), 0);
+        ASSERT_EQ(mkdir(dir.file(twin + "/out").c_str(), 0755), 0);
+        lsmtest::IcsImage stored = image;
+        stored.version = twin == "v2" ? 2 : 1;
+        stored.gzipLevel = twin == "v2" || twin == "v1" ? 6 : 0;
+        lsmtest::writeIcs(dir.file(twin + "/img"), stored);
+    }
+    ASSERT_EQ(std::rename(dir.file("hand/img.ids").c_str(), dir.file("hand/img.raw").c_str()), 0);
+    lsmtest::writeBytes(dir.file("hand/img.ids.gz"), lsmtest::gzipStream({image.data}));
+    // A range from the middle with the channels backwards, and the whole image, which reaches
+    // the stream's check.
+    for (const std::string selection : {" -z 2 4 -c 2 1 -t 2 3", ""})
+        for (const std::string mode : {" -tif", " -s1", " -s2"}) {
+            RunResult plain;
+            std::vector<std::pair<std::string, Bytes>> plainFiles;
+            for (const std::string& twin : twins) {
+                const RunResult r = lsmtest::runProgram(
+                    program, words("-i img -o out/p" + selection + mode), dir.file(twin));
+                const auto files = takeFiles(dir.file(twin + "/out"));
+                if (twin == "plain") {
+                    ASSERT_EQ(r.status, 0) << r.err;
+                    EXPECT_FALSE(files.empty());
+                    plain = r;
+                    plainFiles = files;
+                    continue;
+                }
+                EXPECT_EQ(r.status, 0) << twin << selection << mode;
+                EXPECT_EQ(r.err, plain.err) << twin << selection << mode;
+                EXPECT_EQ(r.out, plain.out) << twin << selection << mode;
+                EXPECT_EQ(files, plainFiles) << twin << selection << mode;
+            }
+        }
+}
+
+TEST_F(IcsSplit, DamagedGzipStreamsEndTheRunAfterTheirEarlierPlanes) {
+    // Planes of 16 x 16 bytes, each ending on a byte boundary of the stream.
+    std::vector<Bytes> planes;
+    for (uint32_t z = 1; z <= 5; ++z) planes.push_back(lsmtest::tiffPixels(16, 16, 8, z));
+    std::vector<size_t> ends;
+    const Bytes whole = lsmtest::gzipStream({planes.begin(), planes.begin() + 4}, &ends);
+    const Bytes cut(whole.begin(), whole.begin() + static_cast<long>(ends[1]));
+    Bytes corrupt = cut;
+    corrupt.push_back(0x07);  // a last block of the reserved type 3
+    corrupt.insert(corrupt.end(), whole.begin() + static_cast<long>(ends[1]), whole.end());
+    Bytes badCheck = whole;
+    badCheck[badCheck.size() - 8] ^= 1;  // the first byte of the CRC-32
+    lsmtest::IcsImage image;  // a gzip header of four planes
+    image.dataType = Ics_uint8;
+    image.sizes = {16, 16, 4};
+    image.labels = {"x", "y", "z"};
+    image.gzipLevel = 6;
+    image.data = Bytes(16 * 16 * 4);
+    struct Damage {
+        std::string name;
+        Bytes stream;
+        std::string message;
+        int planesKept;
+    };
+    const std::string tail = ".\nTerminating...\n";
+    const std::vector<Damage> damages = {
+        {"cut", cut,
+         "The gzip data of cut.ids ends early, after 512 of the image's 1024 bytes" + tail, 2},
+        {"corrupt", corrupt, "The gzip data of corrupt.ids is corrupt (invalid block type)" + tail,
+         2},
+        {"check", badCheck, "The gzip data of check.ids is corrupt (incorrect data check)" + tail,
+         3},
+        {"longer", lsmtest::gzipStream(planes), "", 4},  // a fifth plane the header does not have
+    };
+    for (const Damage& d : damages) {
+        lsmtest::writeIcs(dir.file(d.name), image);
+        lsmtest::writeBytes(dir.file(d.name + ".ids"), d.stream);
+        Bytes kept;
+        for (int z = 0; z < d.planesKept; ++z)
+            kept.insert(kept.end(), planes[z].begin(), planes[z].end());
+        for (const std::string mode : {" -tif", " -s1"}) {
+            const RunResult r = run("-i " + d.name + " -o x" + d.name + mode);
+            EXPECT_EQ(r.status, d.message.empty() ? 0 : 1) << d.name << mode;
+            EXPECT_EQ(r.err, d.message) << d.name << mode;
+            EXPECT_EQ(r.out.find("complete") != std::string::npos, d.message.empty()) << d.name;
+        }
+        EXPECT_TRUE(holds(dir.file("x" + d.name + ".ids"), kept)) << d.name;
+        for (int z = 1; z <= 4; ++z) {
+            const std::string tiff = dir.file(tiffName("x" + d.name, 1, 1, z));
+            EXPECT_EQ(lsmtest::fileExists(tiff), z <= d.planesKept) << d.name << z;
+            if (z <= d.planesKept) {
+                EXPECT_EQ(lsmtest::readTiff(tiff).pixels, planes[z - 1]) << d.name << z;
+            }
+        }
+    }
+    // A range that stops before the last plane leaves the stream's end undecoded.
+    EXPECT_EQ(run("-i check -o early -z 1 3").status, 0);
 }
 
 }  // namespace

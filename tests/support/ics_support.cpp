@@ -2,6 +2,7 @@
 #include "ics_support.h"
 
 #include <libics_sensor.h>
+#include <zlib.h>
 
 #include <stdexcept>
 
@@ -19,7 +20,8 @@ IcsContents readIcs(const std::string& base) {
     for (int d = 0; d < dimensionCount; ++d) {
         IcsDimension dimension;
         dimension.size = sizes[d];
-        char order[ICS_STRLEN_TOKEN] = "", label[ICS_STRLEN_TOKEN] = "", units[ICS_STRLEN_TOKEN] = "";
+        char order[ICS_STRLEN_TOKEN] = "", label[ICS_STRLEN_TOKEN] = "",
+             units[ICS_STRLEN_TOKEN] = "";
         IcsGetOrder(ics, d, order, label);
         IcsGetPosition(ics, d, &dimension.origin, &dimension.scale, units);
         dimension.order = order;
@@ -62,7 +64,7 @@ IcsContents readIcs(const std::string& base) {
 
 void writeIcs(const std::string& base, const IcsImage& image) {
     ICS* ics = nullptr;
-    if (IcsOpen(&ics, base.c_str(), "w1") != IcsErr_Ok)
+    if (IcsOpen(&ics, base.c_str(), image.version == 1 ? "w1" : "w2") != IcsErr_Ok)
         throw std::runtime_error("cannot open " + base);
     IcsSetLayout(ics, image.dataType, static_cast<int>(image.sizes.size()), image.sizes.data());
     if (image.significantBits) IcsSetSignificantBits(ics, image.significantBits);
@@ -85,7 +87,31 @@ void writeIcs(const std::string& base, const IcsImage& image) {
         IcsSetSensorNumAperture(ics, image.numericalAperture);
     }
     IcsSetData(ics, image.data.data(), image.data.size());
+    if (image.gzipLevel) IcsSetCompression(ics, IcsCompr_gzip, image.gzipLevel);
     if (IcsClose(ics) != IcsErr_Ok) throw std::runtime_error("cannot write " + base);
+}
+
+Bytes gzipStream(const std::vector<Bytes>& pieces, std::vector<size_t>* ends) {
+    z_stream z{};
+    if (deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("deflateInit2");
+    Bytes stream;
+    for (size_t i = 0; i <= pieces.size(); ++i) {
+        Bytes piece = i < pieces.size() ? pieces[i] : Bytes();
+        z.next_in = piece.data();
+        z.avail_in = static_cast<uInt>(piece.size());
+        int status = Z_OK;
+        do {
+            uint8_t out[4096];
+            z.next_out = out;
+            z.avail_out = sizeof out;
+            status = deflate(&z, i < pieces.size() ? Z_FULL_FLUSH : Z_FINISH);
+            stream.insert(stream.end(), out, out + (sizeof out - z.avail_out));
+        } while (z.avail_out == 0 && status != Z_STREAM_END);
+        if (ends && i < pieces.size()) ends->push_back(stream.size());
+    }
+    deflateEnd(&z);
+    return stream;
 }
 
 }  // namespace lsmtest

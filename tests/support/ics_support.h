@@ -46,10 +46,16 @@ struct IcsImage {
     size_t significantBits = 0;       // 0: libics's default
     std::vector<double> pinholeRadius, excitation, emission;  // empty: no sensor parameters
     double numericalAperture = 0;
+    int version = 1;    // 2: one file, the data after the header
+    int gzipLevel = 0;  // 0: uncompressed; else gzip data at this level
     Bytes data;
 };
 
-// Writes base.ics and base.ids (version 1) through libics.
+// Writes base.ics, and base.ids in version 1, through libics.
 void writeIcs(const std::string& base, const IcsImage& image);
+
+// A gzip stream of the pieces, each ending on a byte boundary of the stream (a full flush), so
+// that a piece can be cut off or damaged alone; ends receives the stream's length after each.
+Bytes gzipStream(const std::vector<Bytes>& pieces, std::vector<size_t>* ends = nullptr);
 
 }  // namespace lsmtest

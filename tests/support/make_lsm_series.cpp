@@ -27,7 +27,8 @@ std::string numberedName(const std::string& pattern, unsigned number) {
 }
 
 constexpr const char* usage =
-    "usage: make-lsm-series [-t FRAMES] [-p POSITIONS] [-lzw | -lzw2] [-true-counts] [-line] [-noisy] "
+    "usage: make-lsm-series [-t FRAMES] [-p POSITIONS] [-lzw | -lzw2] [-true-counts] [-line] "
+    "[-noisy] "
     "PATTERN COUNT WIDTH HEIGHT SLICES CHANNELS BITS [RAWFILE]\n";
 
 void appendPlanes(FILE* raw, const lsmtest::LsmContent& content) {

@@ -84,15 +84,19 @@ void exportIcsSubset(const SplitOptions& options, const IcsInputInfo& info, Plan
         for (int t = options.t.start; t <= options.t.end; ++t)
             for (int z = options.z.start; z <= options.z.end; ++z) {
                 const uint64_t offset = planeInFile(reader, info, k, t, z);
-                // The first plane goes to libics from memory; the kernel copies the others.
-                const unsigned char* plane =
-                    output.file < 0 ? readPlane(reader, info, k, t, z) : nullptr;
+                // The first plane goes to libics from memory, and so do decoded planes; the
+                // kernel copies the others.
+                const unsigned char* plane = output.file < 0 || info.gzipData
+                                                 ? readPlane(reader, info, k, t, z)
+                                                 : nullptr;
                 cli::printLine("t%d,z%d", t, z);
                 cli::printLine("%llu", static_cast<unsigned long long>(offset));
                 const auto planeBytes = static_cast<size_t>(info.planeBytes);
-                if (plane)
+                if (output.file < 0)
                     output = startOutputData(ics, header.icsVersion, options.outputBase, plane,
                                              planeBytes);
+                else if (plane)
+                    appendPlane(output, plane, planeBytes);
                 else
                     appendPlaneFrom(output, fileno(reader.stream), offset, planeBytes);
             }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <libics.h>
+#include <zlib.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -51,18 +52,28 @@ struct IcsInputInfo {
     std::string dataFileName;     // NAME.ids, or the file a version-2 header names
     uint64_t dataOffset = 0;      // where the image data starts in it
     bool versionTwo = false;
+    bool gzipData = false;        // the data is one gzip stream, from the data offset on
     std::vector<int> byteOrder;   // the header's byte order of one sample; all 0 when unsaid
     bool bigEndianSamples = false;
     size_t sampleBytes = 0;       // w, from the data type
     uint64_t planeBytes = 0;      // P
     uint64_t zStride = 0, tStride = 0, channelStride = 0;  // bytes between neighbouring planes
+    uint64_t imageBytes = 0;
 };
 
-// The input data file, open for reading planes into one buffer.
+// The input data file, open for reading planes into one buffer. gzip data is decoded in stream
+// order; a plane that lies before the decoder's position starts the stream again.
 struct PlaneReader {
     FILE* stream = nullptr;
     int64_t fileSize = 0;
     unsigned char* buffer = nullptr;  // one plane, reused for every plane
+    size_t bufferBytes = 0;
+    z_stream inflater{};              // set up in place: zlib's state points back at it
+    bool inflating = false;           // inflater set up
+    bool streamEnded = false;
+    bool streamCorrupt = false;       // met beyond the bytes decoded so far
+    unsigned char* compressed = nullptr;  // the gzip data read ahead
+    uint64_t decoded = 0;                 // bytes of the image decoded since the stream's start
 };
 
 // Reading the input: read_input.cpp.
@@ -76,11 +87,19 @@ PlaneReader openInputData(const IcsInputInfo& info);
 void derivePlaneLayout(IcsInputInfo& info, const PlaneReader& reader);
 // The byte offset of plane (k, t, z), counted from 1, in the input data file.
 uint64_t planeOffset(const IcsInputInfo& info, int k, int t, int z);
-// The offset of plane (k, t, z); fatal unless the plane lies whole in the data file.
+// The offset of plane (k, t, z); fatal unless the plane lies whole in the data file. Offsets in
+// gzip data are those in the decoded image, checked as it is decoded.
 uint64_t planeInFile(const PlaneReader& reader, const IcsInputInfo& info, int k, int t, int z);
 // Reads plane (k, t, z) into the reader's buffer.
 unsigned char* readPlane(PlaneReader& reader, const IcsInputInfo& info, int k, int t, int z);
+void closeInputData(PlaneReader& reader);
 bool hostIsBigEndian();
+
+// Decoding gzip data: gzip_input.cpp.
+
+// Decodes the plane at offset in the image into the reader's buffer, and verifies the stream's
+// check when the plane is the image's last. Fatal when the stream is corrupt or ends first.
+unsigned char* readGzipPlane(PlaneReader& reader, const IcsInputInfo& info, uint64_t offset);
 
 // The exports: tiff_export.cpp and ics_export.cpp.
 void exportTiffPlanes(const SplitOptions& options, const IcsInputInfo& info, PlaneReader& reader);

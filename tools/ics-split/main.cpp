@@ -101,7 +101,6 @@ int main(int argc, char** argv) {
     else
         exportIcsSubset(options, info, reader);
     cli::printLine("complete");
-    std::free(reader.buffer);
-    std::fclose(reader.stream);
+    closeInputData(reader);
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "command_line.h"
 #include "ics_header.h"
@@ -25,8 +26,9 @@ const char* const couldNotCloseInput = "Could not close ICS file!\n";
 const char* const couldNotOpenIds = "Could not open IDS file!";
 const char* const tooManyDimensions =
     "The input has %d dimensions; at most 5 (x, y, z, t, ch) can be split.\nTerminating...";
-const char* const compressedInput =
-    "The input's data is compressed (%s); only uncompressed data can be split.\nTerminating...";
+const char* const compressInput =
+    "The input's data is compressed (compress); only uncompressed and gzip data can be "
+    "split.\nTerminating...";
 const char* const unsupportedSignificantBits =
     "The input's significant bits (%zu) must lie between 1 and its sample size (%zu "
     "bits).\nTerminating...";
@@ -184,10 +186,6 @@ void identifyDimensions(IcsInputInfo& info) {
     }
 }
 
-const char* compressionName(Ics_Compression compression) {
-    return compression == IcsCompr_gzip ? "gzip" : "compress";
-}
-
 int64_t sizeOfFile(const std::string& name) {
     struct stat status;
     return stat(name.c_str(), &status) == 0 ? static_cast<int64_t>(status.st_size) : -1;
@@ -196,26 +194,47 @@ int64_t sizeOfFile(const std::string& name) {
 // A run without a channel list takes every channel of the input. A header may claim far more
 // channels than its data file holds; each needs a byte at least, and the export stops at the
 // first plane missing from the file, so the channels beyond one past the data's size are never
-// reached and are not listed. Without a data file the run ends when it is opened.
+// reached and are not listed. gzip data decodes to at most 1032 bytes a byte. Without a data
+// file the run ends when it is opened.
 void takeEveryChannel(SplitOptions& options, const IcsInputInfo& info) {
+    constexpr uint64_t largestGzipRatio = 1032;
     const int64_t fileBytes = sizeOfFile(info.dataFileName);
     if (fileBytes < 0) return;
-    const uint64_t dataBytes = static_cast<uint64_t>(fileBytes) > info.dataOffset
-                                   ? static_cast<uint64_t>(fileBytes) - info.dataOffset
-                                   : 0;
+    const uint64_t storedBytes = static_cast<uint64_t>(fileBytes) > info.dataOffset
+                                     ? static_cast<uint64_t>(fileBytes) - info.dataOffset
+                                     : 0;
+    uint64_t dataBytes = storedBytes;
+    if (info.gzipData && __builtin_mul_overflow(storedBytes, largestGzipRatio, &dataBytes))
+        dataBytes = UINT64_MAX;
     const uint64_t channels = std::min({uint64_t{info.CH}, dataBytes + 1, uint64_t{INT_MAX}});
     for (uint64_t channel = 1; channel <= channels; ++channel)
         options.channels.push_back(static_cast<int>(channel));
 }
 
-// Where the image data lies: a version-1 header's data file beside it, or the file and offset
-// that libics found for a version-2 header (its own file, after the "end" line, or the file
-// its "source" line names).
+// Where the image data lies and how it is stored: a version-1 header's data file beside it, or
+// the file and offset that libics found for a version-2 header (its own file, after the "end"
+// line, or the file its "source" line names); the header's compression. As libics does, a
+// missing version-1 data file may stand compressed beside the header, NAME.ids.gz or NAME.ids.Z,
+// which then tells the compression, whatever the header says. "compress" data cannot be read
+// plane by plane.
 void locateData(const ICS* ics, const SplitOptions& options, IcsInputInfo& info) {
     info.versionTwo = ics->version == 2;
     info.dataFileName = info.versionTwo ? ics->srcFile : libicsFileName(options.inputBase, 'd');
     info.dataOffset = info.versionTwo ? ics->srcOffset : 0;
     if (info.dataFileName.empty()) cli::fail(versionTwoWithoutData);
+    Ics_Compression compression = ics->compression;
+    if (!info.versionTwo && sizeOfFile(info.dataFileName) < 0) {
+        const std::pair<const char*, Ics_Compression> compressedFiles[] = {
+            {".gz", IcsCompr_gzip}, {".Z", IcsCompr_compress}};
+        for (const auto& [extension, packing] : compressedFiles)
+            if (sizeOfFile(info.dataFileName + extension) >= 0) {
+                info.dataFileName += extension;
+                compression = packing;
+                break;
+            }
+    }
+    if (compression == IcsCompr_compress) cli::fail(compressInput);
+    info.gzipData = compression == IcsCompr_gzip;
     for (int i = 0; i < ICS_MAX_IMEL_SIZE && ics->byteOrder[i] != 0; ++i)
         info.byteOrder.push_back(ics->byteOrder[i]);
 }
@@ -266,16 +285,17 @@ void deriveStrides(IcsInputInfo& info) {
         if (!d.name.empty()) of = stride;
         if (__builtin_mul_overflow(stride, uint64_t{d.size}, &stride)) cli::fail(imageTooLarge);
     }
+    info.imageBytes = stride;
     if ((info.X > 1 && xStride != info.sampleBytes) ||
         (info.Y > 1 && yStride != info.sampleBytes * info.X))
         cli::fail(planesNotWhole);
 }
 
 // A version-2 header says where its data starts; data that cannot lie there is refused before
-// anything is written.
+// anything is written. gzip data is checked as it is decoded.
 void requireDataInFile(const IcsInputInfo& info, const PlaneReader& reader) {
-    if (!info.versionTwo) return;
-    const uint64_t image = info.planeBytes * info.Z * info.T * info.CH;
+    if (!info.versionTwo || info.gzipData) return;
+    const uint64_t image = info.imageBytes;
     const auto size = static_cast<uint64_t>(reader.fileSize);
     if (info.dataOffset > size || image > size - info.dataOffset)
         cli::failWith(dataBeyondFile, static_cast<unsigned long long>(image),
@@ -304,8 +324,6 @@ IcsInputInfo readInputHeader(SplitOptions& options) {
     std::fill(sizes, sizes + ICS_MAXDIM, size_t{1});
     IcsGetLayout(ics, &info.dataType, &dimensionCount, sizes);
     if (dimensionCount > 5) cli::failWith(tooManyDimensions, dimensionCount);
-    if (ics->compression != IcsCompr_uncompressed)
-        cli::failWith(compressedInput, compressionName(ics->compression));
     for (int d = 0; d < dimensionCount; ++d) {
         IcsDimensionInfo dimension;
         dimension.size = sizes[d];
@@ -381,12 +399,14 @@ void derivePlaneLayout(IcsInputInfo& info, const PlaneReader& reader) {
 }
 
 uint64_t planeOffset(const IcsInputInfo& info, int k, int t, int z) {
-    return info.dataOffset + uint64_t(k - 1) * info.channelStride +
+    // The decoded gzip stream begins with the image.
+    return (info.gzipData ? 0 : info.dataOffset) + uint64_t(k - 1) * info.channelStride +
            uint64_t(t - 1) * info.tStride + uint64_t(z - 1) * info.zStride;
 }
 
 uint64_t planeInFile(const PlaneReader& reader, const IcsInputInfo& info, int k, int t, int z) {
     const uint64_t offset = planeOffset(info, k, t, z);
+    if (info.gzipData) return offset;
     const auto size = static_cast<uint64_t>(reader.fileSize);
     // A plane that cannot lie in the file is a short read; nothing is allocated for it.
     if (offset > size || info.planeBytes > size - offset) cli::fail(icsout::couldNotReadPlane);
@@ -394,6 +414,7 @@ uint64_t planeInFile(const PlaneReader& reader, const IcsInputInfo& info, int k,
 }
 
 unsigned char* readPlane(PlaneReader& reader, const IcsInputInfo& info, int k, int t, int z) {
+    if (info.gzipData) return readGzipPlane(reader, info, planeOffset(info, k, t, z));
     const uint64_t offset = planeInFile(reader, info, k, t, z);
     if (!reader.buffer) reader.buffer = static_cast<unsigned char*>(std::malloc(info.planeBytes));
     if (!reader.buffer) failNoMemory();
@@ -402,4 +423,11 @@ unsigned char* readPlane(PlaneReader& reader, const IcsInputInfo& info, int k, i
         std::fread(reader.buffer, info.sampleBytes, items, reader.stream) != items)
         cli::fail(icsout::couldNotReadPlane);
     return reader.buffer;
+}
+
+void closeInputData(PlaneReader& reader) {
+    if (reader.inflating) inflateEnd(&reader.inflater);
+    std::free(reader.compressed);
+    std::free(reader.buffer);
+    std::fclose(reader.stream);
 }

@@ -1,7 +1,10 @@
 // The TIFF export: one single-strip TIFF file per plane, holding the plane's bytes unchanged.
 #include <tiffio.h>
 
+#include <algorithm>
+
 #include "command_line.h"
+#include "ics_header.h"
 #include "ics_split.h"
 
 namespace {
@@ -52,8 +55,14 @@ void writeTiffPlane(const std::string& name, const IcsInputInfo& info, PlaneRead
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
     const uint16_t sampleFormat = sampleFormatOf(info.dataType);
     if (sampleFormat != SAMPLEFORMAT_UINT) TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, sampleFormat);
-    if (TIFFWriteRawStrip(tiff, 0, plane, static_cast<tmsize_t>(info.planeBytes)) == -1)
-        cli::fail(couldNotWriteTiff);
+    // Each raw write appends to the strip. A decoded plane goes out in pieces, a plane read
+    // from the input whole: each way is the faster one for it, as measured.
+    const uint64_t pieceBytes = info.gzipData ? icsout::writePieceBytes : info.planeBytes;
+    for (uint64_t at = 0; at < info.planeBytes; at += pieceBytes) {
+        const uint64_t piece = std::min(info.planeBytes - at, pieceBytes);
+        if (TIFFWriteRawStrip(tiff, 0, plane + at, static_cast<tmsize_t>(piece)) == -1)
+            cli::fail(couldNotWriteTiff);
+    }
     TIFFClose(tiff);
 }
 

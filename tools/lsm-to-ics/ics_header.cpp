@@ -6,6 +6,7 @@
 #include <sys/sendfile.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -182,7 +183,7 @@ OutputData startOutputData(ICS* ics, int icsVersion, const std::string& outputBa
         report(icsVersion == 1 ? firstPlaneCloseFailed : imageCloseFailed);
         output.fileName = outputBase + ".ids";
         output.file = openPlaneDataFile(output.fileName, true);
-        appendPlane(output, static_cast<const unsigned char*>(plane), planeBytes);
+        appendPlane(output, plane, planeBytes);
         return output;
     }
     output.fileName = outputBase + (icsVersion == 1 ? ".ids" : ".ics");
@@ -190,11 +191,13 @@ OutputData startOutputData(ICS* ics, int icsVersion, const std::string& outputBa
     return output;
 }
 
-void appendPlane(const OutputData& output, const unsigned char* plane, size_t planeBytes) {
+void appendPlane(const OutputData& output, const void* plane, size_t planeBytes) {
+    auto bytes = static_cast<const unsigned char*>(plane);
     while (planeBytes > 0) {
-        const ssize_t written = write(output.file, plane, planeBytes);
+        const ssize_t written =
+            write(output.file, bytes, std::min(planeBytes, icsout::writePieceBytes));
         if (written <= 0) cli::fail(couldNotAppend);
-        plane += written;
+        bytes += written;
         planeBytes -= static_cast<size_t>(written);
     }
 }

@@ -12,6 +12,10 @@
 // The message of a plane that cannot be read whole from the input, the same in both programs.
 namespace icsout {
 inline const char* const couldNotReadPlane = "Could not read all data into buffer\nTerminating...";
+// Decoded planes are written in pieces of this size: the kernel takes a write of a whole
+// decoded plane of megabytes into the page cache markedly more slowly than the same bytes in
+// pieces (a plane just read from a file goes faster whole).
+inline constexpr size_t writePieceBytes = 256 * 1024;
 }  // namespace icsout
 
 // Sensor values of one output channel. Without an excitation wavelength the channel gets no
@@ -81,8 +85,8 @@ struct OutputData {
 OutputData startOutputData(ICS* ics, int icsVersion, const std::string& outputBase,
                            const void* plane, size_t planeBytes);
 
-// Appends a plane in memory to the data file. Fatal when it cannot be written whole.
-void appendPlane(const OutputData& output, const unsigned char* plane, size_t planeBytes);
+// Appends a plane held in memory to the data file. Fatal when it cannot all be written.
+void appendPlane(const OutputData& output, const void* plane, size_t planeBytes);
 
 // Appends planeBytes bytes of the input file from offset on to the data file, copied by the
 // kernel without passing through memory of ours, or read and written where the kernel cannot

@@ -75,10 +75,11 @@ void printReport(const ExtractionPlan& plan, const LsmFile& file, const Conversi
               file.info[lsm::DimensionTime]);
     cli::printLine("#rows = %d ; #cols = %d", lsmInt(file, lsm::DimensionY),
               lsmInt(file, lsm::DimensionX));
-    cli::printLine("#channels = %g ; bitdepth = %d", file.info[lsm::DimensionChannels], file.bitDepth);
+    cli::printLine("#channels = %g ; bitdepth = %d", file.info[lsm::DimensionChannels],
+                   file.bitDepth);
     cli::printLine("\n************************ DESIRED EXTRACTION ***************************");
     cli::printLine("#zslices = %d ; #timeframes = %zu", plan.zEnd - plan.zStart + 1,
-              outputTimeCount(plan, run.headerSetUp ? run.framesPerFile : file.frames));
+                   outputTimeCount(plan, run.headerSetUp ? run.framesPerFile : file.frames));
     cli::printLine("channel size %zu", plan.channels.size());
     for (int channel : plan.channels) cli::printLine("channel# = %d", channel);
 }

@@ -173,7 +173,8 @@ void readPlaneGeometry(const ExtractionPlan& plan, int channel, LsmFile& file) {
     else if (file.layout == PlaneLayout::imageStride)
         readImageStride(file, images);
     file.directories.clear();
-    if (file.compression != 1 && file.planeBytes / mostDecodedPerByte > static_cast<uint64_t>(file.size))
+    if (file.compression != 1 &&
+        file.planeBytes / mostDecodedPerByte > static_cast<uint64_t>(file.size))
         cli::failWith(planeBeyondCompressedFile, file.name, lsmInt(file, lsm::DimensionX),
                       lsmInt(file, lsm::DimensionY), static_cast<long long>(file.size));
 }
