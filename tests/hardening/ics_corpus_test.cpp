@@ -370,6 +370,19 @@ const std::vector<IcsCase> icsCases = {
     // Uncompressed data under a header that says gzip: the header decides.
     {"NotTheCompressionItSays", withLine("representation\tcompression", "gzip"),
      failure("The gzip data of in.ids is corrupt (incorrect header check).\nTerminating...")},
+    // gzip data named for two thousand million channels, in a run without -c: listing them
+    // would take memory without bound.
+    {"GzipChannelCountLarge",
+     withLines({{"layout\tsizes", "16\t8\t4\t2\t2000000000"},
+                {"representation\tcompression", "gzip"}}),
+     failure("The input names 2000000000 channels, more than its gzip data (in.ids, 256 bytes) "
+             "can be counted on to hold; choose them with -c.\nTerminating...")},
+    // A plane of 2 TB from 256 bytes of gzip data, refused before its buffer is made.
+    {"GzipPlaneHuge",
+     withLines({{"layout\tsizes", "16\t1000000\t1000000\t1\t1"},
+                {"representation\tcompression", "gzip"}}),
+     failure("The gzip data of in.ids (256 bytes) cannot decode to a plane of 2000000000000 "
+             "bytes.\nTerminating...")},
     // Data compressed with "compress", which cannot be read plane by plane.
     {"CompressData", withLine("representation\tcompression", "compress"),
      failure(compressRefused)},

@@ -52,6 +52,11 @@ const char* const emptyDimension =
 const char* const planesNotWhole =
     "The input's x and y dimensions do not come first, x before y: its planes are not stored "
     "whole.\nTerminating...";
+const char* const gzipChannelsBeyondData =
+    "The input names %u channels, more than its gzip data (%s, %llu bytes) can be counted on to "
+    "hold; choose them with -c.\nTerminating...";
+const char* const gzipPlaneBeyondData =
+    "The gzip data of %s (%llu bytes) cannot decode to a plane of %llu bytes.\nTerminating...";
 const char* const mixedByteOrder =
     "The input's byte order is neither little- nor big-endian for its samples.\nTerminating...";
 const char* const dataBeyondFile =
@@ -194,19 +199,19 @@ int64_t sizeOfFile(const std::string& name) {
 // A run without a channel list takes every channel of the input. A header may claim far more
 // channels than its data file holds; each needs a byte at least, and the export stops at the
 // first plane missing from the file, so the channels beyond one past the data's size are never
-// reached and are not listed. gzip data decodes to at most 1032 bytes a byte. Without a data
-// file the run ends when it is opened.
+// reached and are not listed. gzip data may decode to more channels than it has bytes, but only
+// -c lists them: a thousand channels a byte would let a small file take memory without bound.
+// Without a data file the run ends when it is opened.
 void takeEveryChannel(SplitOptions& options, const IcsInputInfo& info) {
-    constexpr uint64_t largestGzipRatio = 1032;
     const int64_t fileBytes = sizeOfFile(info.dataFileName);
     if (fileBytes < 0) return;
     const uint64_t storedBytes = static_cast<uint64_t>(fileBytes) > info.dataOffset
                                      ? static_cast<uint64_t>(fileBytes) - info.dataOffset
                                      : 0;
-    uint64_t dataBytes = storedBytes;
-    if (info.gzipData && __builtin_mul_overflow(storedBytes, largestGzipRatio, &dataBytes))
-        dataBytes = UINT64_MAX;
-    const uint64_t channels = std::min({uint64_t{info.CH}, dataBytes + 1, uint64_t{INT_MAX}});
+    if (info.gzipData && info.CH > storedBytes + 1)
+        cli::failWith(gzipChannelsBeyondData, info.CH, info.dataFileName.c_str(),
+                      static_cast<unsigned long long>(storedBytes));
+    const uint64_t channels = std::min({uint64_t{info.CH}, storedBytes + 1, uint64_t{INT_MAX}});
     for (uint64_t channel = 1; channel <= channels; ++channel)
         options.channels.push_back(static_cast<int>(channel));
 }
@@ -292,9 +297,20 @@ void deriveStrides(IcsInputInfo& info) {
 }
 
 // A version-2 header says where its data starts; data that cannot lie there is refused before
-// anything is written. gzip data is checked as it is decoded.
+// anything is written. gzip data is checked as it is decoded, but a plane it cannot decode to
+// even at deflate's largest ratio is refused before its buffer is made.
 void requireDataInFile(const IcsInputInfo& info, const PlaneReader& reader) {
-    if (!info.versionTwo || info.gzipData) return;
+    if (info.gzipData) {
+        constexpr uint64_t largestGzipRatio = 1032;
+        const auto size = static_cast<uint64_t>(reader.fileSize);
+        const uint64_t stored = size > info.dataOffset ? size - info.dataOffset : 0;
+        if (info.planeBytes / largestGzipRatio > stored)
+            cli::failWith(gzipPlaneBeyondData, info.dataFileName.c_str(),
+                          static_cast<unsigned long long>(stored),
+                          static_cast<unsigned long long>(info.planeBytes));
+        return;
+    }
+    if (!info.versionTwo) return;
     const uint64_t image = info.imageBytes;
     const auto size = static_cast<uint64_t>(reader.fileSize);
     if (info.dataOffset > size || image > size - info.dataOffset)
