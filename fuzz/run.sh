@@ -37,8 +37,9 @@ export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1
 plain="$fuzz/plain"
 afl="$fuzz/afl/tools"
 
-# Seeds: a small LSM series, a time lapse and a compressed file of two positions, the ICS images of both versions that lsm-to-ics
-# makes of the series, and a TIFF plane.
+# Seeds: a small LSM series, a time lapse and a compressed file of two positions, the ICS
+# images of both versions that lsm-to-ics makes of the series (the version-2 one also with its
+# data gzipped), and a TIFF plane.
 seed_files() {
   local seeds=$1 work=$2
   mkdir -p "$seeds" "$work"
@@ -49,7 +50,11 @@ seed_files() {
      && "$plain/tools/lsm-to-ics/lsm-to-ics" -s 1 -j 1 -e 1 'seed_t?.lsm' -o image -z 1 3 \
           -c 1 2 -t 1 -S1 > /dev/null \
      && "$plain/tools/lsm-to-ics/lsm-to-ics" -s 1 -j 1 -e 1 'seed_t?.lsm' -o embedded -z 1 3 \
-          -c 1 2 -t 1 -S2 > /dev/null)
+          -c 1 2 -t 1 -S2 > /dev/null \
+     && /usr/bin/python3 -c 'import gzip
+header, data = open("embedded.ics", "rb").read().split(b"\nend\n", 1)
+header = header.replace(b"compression\tuncompressed", b"compression\tgzip")
+open("gzipped.ics", "wb").write(header + b"\nend\n" + gzip.compress(data))')
 }
 
 run_fuzzer() {
@@ -71,7 +76,7 @@ run_fuzzer() {
       input="$work/input.lsm"
       target=("$afl/image-info/image-info" "$input") ;;
     ics-split)
-      cp "$work/image.ics" "$work/embedded.ics" "$seeds/"
+      cp "$work/image.ics" "$work/embedded.ics" "$work/gzipped.ics" "$seeds/"
       cp "$work/image.ids" "$work/in.ids"
       input="$work/in.ics"
       target=("$afl/ics-split/ics-split" -i "$work/in" -o "$work/out" -s2) ;;

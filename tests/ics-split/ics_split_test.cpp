@@ -738,6 +738,7 @@ TEST_F(IcsSplit, DamagedGzipStreamsEndTheRunAfterTheirEarlierPlanes) {
     Bytes corrupt = cut;
     corrupt.push_back(0x07);  // a last block of the reserved type 3
     corrupt.insert(corrupt.end(), whole.begin() + static_cast<long>(ends[1]), whole.end());
+    const Bytes noCheck(whole.begin(), whole.end() - 8);  // CRC-32 and length cut off
     Bytes badCheck = whole;
     badCheck[badCheck.size() - 8] ^= 1;  // the first byte of the CRC-32
     lsmtest::IcsImage image;  // a gzip header of four planes
@@ -760,6 +761,7 @@ TEST_F(IcsSplit, DamagedGzipStreamsEndTheRunAfterTheirEarlierPlanes) {
          2},
         {"check", badCheck, "The gzip data of check.ids is corrupt (incorrect data check)" + tail,
          3},
+        {"nocheck", noCheck, "The gzip data of nocheck.ids ends before its check" + tail, 3},
         {"longer", lsmtest::gzipStream(planes), "", 4},  // a fifth plane the header does not have
     };
     for (const Damage& d : damages) {

@@ -11,6 +11,8 @@ namespace {
 
 const char* const gzipEndsEarly =
     "The gzip data of %s ends early, after %llu of the image's %llu bytes.\nTerminating...";
+const char* const gzipEndsBeforeCheck =
+    "The gzip data of %s ends before its check.\nTerminating...";
 const char* const gzipCorrupt = "The gzip data of %s is corrupt (%s).\nTerminating...";
 
 constexpr size_t readAheadBytes = 256 * 1024;
@@ -21,6 +23,8 @@ constexpr size_t leastBufferBytes = 256 * 1024;
 constexpr uint64_t largestPart = 1u << 30;
 
 [[noreturn]] void failEndsEarly(const PlaneReader& reader, const IcsInputInfo& info) {
+    if (reader.decoded >= info.imageBytes)
+        cli::failWith(gzipEndsBeforeCheck, info.dataFileName.c_str());
     cli::failWith(gzipEndsEarly, info.dataFileName.c_str(),
                   static_cast<unsigned long long>(reader.decoded),
                   static_cast<unsigned long long>(info.imageBytes));
