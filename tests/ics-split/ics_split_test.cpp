@@ -739,6 +739,9 @@ TEST_F(IcsSplit, DamagedGzipStreamsEndTheRunAfterTheirEarlierPlanes) {
     corrupt.push_back(0x07);  // a last block of the reserved type 3
     corrupt.insert(corrupt.end(), whole.begin() + static_cast<long>(ends[1]), whole.end());
     const Bytes noCheck(whole.begin(), whole.end() - 8);  // CRC-32 and length cut off
+    Bytes members = lsmtest::gzipStream({planes.begin(), planes.begin() + 1});
+    const Bytes second = lsmtest::gzipStream({planes.begin() + 1, planes.begin() + 4});
+    members.insert(members.end(), second.begin(), second.end());
     Bytes badCheck = whole;
     badCheck[badCheck.size() - 8] ^= 1;  // the first byte of the CRC-32
     lsmtest::IcsImage image;  // a gzip header of four planes
@@ -763,6 +766,7 @@ TEST_F(IcsSplit, DamagedGzipStreamsEndTheRunAfterTheirEarlierPlanes) {
          3},
         {"nocheck", noCheck, "The gzip data of nocheck.ids ends before its check" + tail, 3},
         {"longer", lsmtest::gzipStream(planes), "", 4},  // a fifth plane the header does not have
+        {"members", members, "", 4},  // two gzip members one after the other, whole
     };
     for (const Damage& d : damages) {
         lsmtest::writeIcs(dir.file(d.name), image);

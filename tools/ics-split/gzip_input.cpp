@@ -63,7 +63,7 @@ bool readAhead(PlaneReader& reader) {
 }
 
 // Decodes up to bytes (at most largestPart) into to; returns how many came, fewer only where the
-// stream has ended, its check verified. Fatal when the stream is corrupt or the file ends first.
+// stream has ended past the image, every member's check verified. Fatal when the stream is corrupt or the file ends first.
 // zlib reads on past the bytes asked for and may meet damage beyond them: that damage ends the
 // run at the next bytes asked for, so that whole planes before it are written.
 size_t inflateUpTo(PlaneReader& reader, const IcsInputInfo& info, unsigned char* to,
@@ -77,9 +77,12 @@ size_t inflateUpTo(PlaneReader& reader, const IcsInputInfo& info, unsigned char*
         const uInt room = z.avail_out;
         const int status = inflate(&z, Z_NO_FLUSH);
         reader.decoded += room - z.avail_out;
-        if (status == Z_STREAM_END)
+        if (status == Z_STREAM_END && reader.decoded < info.imageBytes) {
+            // The image goes on in the next gzip member, as gzip -dc reads files of several.
+            if (inflateReset(&z) != Z_OK) failCorrupt(reader, info);
+        } else if (status == Z_STREAM_END) {
             reader.streamEnded = true;
-        else if (status == Z_MEM_ERROR)
+        } else if (status == Z_MEM_ERROR)
             failNoMemory();
         else if (status != Z_OK && status != Z_BUF_ERROR)
             reader.streamCorrupt = true;
