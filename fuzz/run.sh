@@ -52,9 +52,10 @@ seed_files() {
      && "$plain/tools/lsm-to-ics/lsm-to-ics" -s 1 -j 1 -e 1 'seed_t?.lsm' -o embedded -z 1 3 \
           -c 1 2 -t 1 -S2 > /dev/null \
      && /usr/bin/python3 -c 'import gzip
-header, data = open("embedded.ics", "rb").read().split(b"\nend\n", 1)
-header = header.replace(b"compression\tuncompressed", b"compression\tgzip")
-open("gzipped.ics", "wb").write(header + b"\nend\n" + gzip.compress(data))')
+image = open("embedded.ics", "rb").read()
+end = image.index(b"\n", image.index(b"\nend") + 1) + 1
+header = image[:end].replace(b"compression\tuncompressed", b"compression\tgzip")
+open("gzipped.ics", "wb").write(header + gzip.compress(image[end:]))')
 }
 
 run_fuzzer() {
