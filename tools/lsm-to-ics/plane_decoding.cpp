@@ -124,6 +124,7 @@ uint64_t compressedStripBytes(const LsmFile& file, int64_t strip, uint64_t decod
     const auto next = std::upper_bound(file.stripStarts.begin(), file.stripStarts.end(), strip);
     const int64_t end = next == file.stripStarts.end() ? file.size : std::min(*next, file.size);
     const uint64_t span = end > strip ? static_cast<uint64_t>(end - strip) : 0;
+    if (decodedBytes >= span) return span;  // and twice it cannot overflow below
     return std::min(span, 2 * decodedBytes + 1024);
 }
 
@@ -136,8 +137,10 @@ void openStrip(PlaneDecoder& decoder, const LsmFile& file, int channel, int64_t 
                int64_t strip, uint32_t rows) {
     closePlaneDecoder(decoder);
     const auto width = static_cast<uint32_t>(lsmInt(file, lsm::DimensionX));
-    const uint64_t stripBytes = compressedStripBytes(
-        file, strip, file.planeBytes * rows / static_cast<uint32_t>(lsmInt(file, lsm::DimensionY)));
+    const uint64_t rowBytes = file.planeBytes / static_cast<uint32_t>(lsmInt(file, lsm::DimensionY));
+    uint64_t decodedBytes = 0;
+    if (__builtin_mul_overflow(rowBytes, uint64_t{rows}, &decodedBytes)) decodedBytes = UINT64_MAX;
+    const uint64_t stripBytes = compressedStripBytes(file, strip, decodedBytes);
     if (strip < 0 || strip > file.size || stripBytes == 0 || stripBytes > UINT32_MAX)
         failStrip(file, channel, image);
     StripSource& source = decoder.source;
