@@ -63,9 +63,9 @@ bool readAhead(PlaneReader& reader) {
 }
 
 // Decodes up to bytes (at most largestPart) into to; returns how many came, fewer only where the
-// stream has ended past the image, every member's check verified. Fatal when the stream is corrupt or the file ends first.
-// zlib reads on past the bytes asked for and may meet damage beyond them: that damage ends the
-// run at the next bytes asked for, so that whole planes before it are written.
+// stream has ended past the image, every member's check verified. Fatal when the stream is corrupt
+// or the file ends first. zlib reads on past the bytes asked for and may meet damage beyond them:
+// that damage ends the run at the next bytes asked for, so that whole planes before it are written.
 size_t inflateUpTo(PlaneReader& reader, const IcsInputInfo& info, unsigned char* to,
                    uint64_t bytes) {
     if (reader.streamCorrupt) failCorrupt(reader, info);

@@ -137,7 +137,8 @@ void openStrip(PlaneDecoder& decoder, const LsmFile& file, int channel, int64_t 
                int64_t strip, uint32_t rows) {
     closePlaneDecoder(decoder);
     const auto width = static_cast<uint32_t>(lsmInt(file, lsm::DimensionX));
-    const uint64_t rowBytes = file.planeBytes / static_cast<uint32_t>(lsmInt(file, lsm::DimensionY));
+    const uint64_t rowBytes =
+        file.planeBytes / static_cast<uint32_t>(lsmInt(file, lsm::DimensionY));
     uint64_t decodedBytes = 0;
     if (__builtin_mul_overflow(rowBytes, uint64_t{rows}, &decodedBytes)) decodedBytes = UINT64_MAX;
     const uint64_t stripBytes = compressedStripBytes(file, strip, decodedBytes);
