@@ -52,7 +52,7 @@ struct IcsInputInfo {
     std::string dataFileName;     // NAME.ids, or the file a version-2 header names
     uint64_t dataOffset = 0;      // where the image data starts in it
     bool versionTwo = false;
-    bool gzipData = false;        // the data is one gzip stream, from the data offset on
+    bool gzipData = false;        // the data is gzip (one member or several), from the offset on
     std::vector<int> byteOrder;   // the header's byte order of one sample; all 0 when unsaid
     bool bigEndianSamples = false;
     size_t sampleBytes = 0;       // w, from the data type
