@@ -1,5 +1,7 @@
-// The TIFF container walk, the LSM information block and the scan-information tree.
+// The TIFF container walk and the LSM information block.
 #include "lsm_reader.h"
+
+#include "bounded_reads.h"
 
 #include <sys/stat.h>
 
@@ -24,7 +26,6 @@ const char* const tiffTypeNotSupportedOutOfEntry = "Tiff type not supported!2\nT
 const char* const tiffTypeNotSupportedInEntry = "Tiff type not supported!3\nTerminating...";
 const char* const lsmTagNotFound = "LSM TAG nr (34412) WAS NOT FOUND !!!!!\nTerminating....";
 const char* const lsmTagNotByte = "LSM TAG type WAS NOT TIF_BYTE !!!!!\nTerminating....";
-const char* const scanInfoTypeUnknown = "Data type not defined in LSM! (1)\nTerminating...";
 const char* const unexpectedEndOfFile =
     "Unexpected end of file: the file is shorter than its structure says.\nTerminating...";
 const char* const readError = "Read error in the input file.\nTerminating...";
@@ -45,23 +46,14 @@ constexpr int32_t stripOffsetsTag = 273;
 constexpr int32_t positionsField = 264;  // byte positions in the information block
 constexpr int32_t tilesField = 268;
 
-constexpr uint32_t scanInfoEndOfBlock = 0xFFFFFFFFu;
-constexpr uint32_t scanInfoStartTime = 0x10000036u;
-constexpr uint32_t scanInfoIlluminationWavelength = 0x90000003u;
-constexpr int32_t scanInfoBlockMarker = 0;
-constexpr int32_t scanInfoText = 2;
-constexpr int32_t scanInfoIntegers = 4;
-constexpr int32_t scanInfoFloats = 5;
+}  // namespace
 
-// Reads exactly length bytes; a short read is fatal, told apart as end of file or read error.
 void readExact(FILE* stream, void* buffer, size_t length) {
     if (length == 0) return;
     if (std::fread(buffer, 1, length, stream) != length)
         fail(std::ferror(stream) ? readError : unexpectedEndOfFile);
 }
 
-// Each walk over the file learns its size once and hands it on, rather than asking the system
-// for every value.
 int64_t fileSize(FILE* stream) {
     struct stat status;
     if (fstat(fileno(stream), &status) != 0) fail(readError);
@@ -81,12 +73,29 @@ void seekTo(FILE* stream, int64_t position) {
     if (fseeko(stream, static_cast<off_t>(position), SEEK_SET) != 0) fail(seekFailed);
 }
 
-// Fatal unless length bytes from the current position lie within the file of size bytes: a size
-// or count read from the file must not make us allocate or loop beyond what the file holds.
 void requireBytesInFile(FILE* stream, int64_t size, uint64_t length) {
     const int64_t left = size - currentPosition(stream);
     if (left < 0 || length > static_cast<uint64_t>(left)) fail(dataPastEndOfFile);
 }
+
+int32_t readInt(FILE* stream, char kind) {
+    return toInt32(read(stream, kind == 'u' || kind == 's' ? 2 : 4, 1, kind));
+}
+
+std::string readText(FILE* stream, int64_t fileBytes, uint64_t length) {
+    requireBytesInFile(stream, fileBytes, length);
+    char* buffer = static_cast<char*>(std::malloc(length ? length : 1));
+    if (!buffer) fail(allocationInCharread);
+    readExact(stream, buffer, length);
+    const void* nul = std::memchr(buffer, 0, length);
+    const size_t textLength =
+        nul ? static_cast<size_t>(static_cast<const char*>(nul) - buffer) : length;
+    std::string text(buffer, textLength);
+    std::free(buffer);
+    return text;
+}
+
+namespace {
 
 uint32_t littleEndian32(const unsigned char* bytes) {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
@@ -95,10 +104,6 @@ uint32_t littleEndian32(const unsigned char* bytes) {
 
 uint16_t littleEndian16(const unsigned char* bytes) {
     return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
-}
-
-int32_t readInt(FILE* stream, char kind) {
-    return toInt32(read(stream, kind == 'u' || kind == 's' ? 2 : 4, 1, kind));
 }
 
 int elementSizeOfTiffType(int32_t type) {
@@ -159,20 +164,6 @@ void readEntry(FILE* stream, int64_t fileBytes, int32_t& tag, int32_t& type, int
     seekTo(stream, entryStart + 12);
 }
 
-// Reads length bytes within a file of fileBytes bytes and returns them up to the first NUL.
-std::string readText(FILE* stream, int64_t fileBytes, uint64_t length) {
-    requireBytesInFile(stream, fileBytes, length);
-    char* buffer = static_cast<char*>(std::malloc(length ? length : 1));
-    if (!buffer) fail(allocationInCharread);
-    readExact(stream, buffer, length);
-    const void* nul = std::memchr(buffer, 0, length);
-    const size_t textLength =
-        nul ? static_cast<size_t>(static_cast<const char*>(nul) - buffer) : length;
-    std::string text(buffer, textLength);
-    std::free(buffer);
-    return text;
-}
-
 // The value arrays that a directory's reader keeps whole, where asked.
 struct KeptArrays {
     StripOffsetList* stripOffsets = nullptr;
@@ -198,39 +189,6 @@ void readDirectoryEntry(FILE* stream, int64_t fileBytes, TiffDirectory& director
     if (tag == bitsPerSampleTag && kept.bitsPerSample)
         kept.bitsPerSample->insert(kept.bitsPerSample->end(), values.begin(), values.end());
     directory.push_back({tag, type, count, values.empty() ? 0 : values[0]});
-}
-
-// Skips the data of a scan-information entry after checking that it lies within the file. The
-// few bytes of most entries are read past: even a seek within the stream's buffer costs a
-// system call.
-void skipScanInfoData(FILE* stream, int64_t fileBytes, uint64_t length) {
-    requireBytesInFile(stream, fileBytes, length);
-    unsigned char skipped[64];
-    if (length <= sizeof skipped)
-        readExact(stream, skipped, static_cast<size_t>(length));
-    else
-        seekTo(stream, currentPosition(stream) + static_cast<int64_t>(length));
-}
-
-void appendStartTime(double oleDate, ScanInfoNumbers& numbers) {
-    CalendarTime time;
-    if (!oleDateToCalendar(oleDate, time)) {
-        numbers.insert(numbers.end(), 6, -1.0);
-        return;
-    }
-    for (int field : {time.year, time.month, time.day, time.hour, time.minute, time.second})
-        numbers.push_back(field);
-}
-
-void readScanInfoFloats(FILE* stream, int64_t fileBytes, uint32_t tag, uint32_t size,
-                        ScanInfoNumbers& numbers) {
-    const uint64_t valueCount = size / 8;
-    if (valueCount == 0) return;  // no first value: the entry is consumed and ignored
-    requireBytesInFile(stream, fileBytes, valueCount * 8);
-    const double first = read(stream, 8, 1, 'f');
-    skipScanInfoData(stream, fileBytes, (valueCount - 1) * 8);
-    if (tag == scanInfoStartTime) appendStartTime(first, numbers);
-    if (tag == scanInfoIlluminationWavelength) numbers.push_back(first);
 }
 
 }  // namespace
@@ -390,24 +348,6 @@ void readLsmInfo(FILE* stream, int32_t offset, LsmInfo& info) {
         else
             info.push_back(readInt(stream, kind));
     }
-}
-
-void readScanInfo(FILE* stream, int32_t offset, ScanInfoNumbers& numbers, ScanInfoTexts& texts) {
-    seekToFileOffset(stream, offset);
-    const int64_t fileBytes = fileSize(stream);
-    int64_t depth = 1;
-    do {
-        const auto tag = static_cast<uint32_t>(readInt(stream, 'l'));
-        const int32_t type = readInt(stream, 'l');
-        const auto size = static_cast<uint32_t>(readInt(stream, 'l'));
-        switch (type) {
-            case scanInfoBlockMarker: depth += tag == scanInfoEndOfBlock ? -1 : 1; break;
-            case scanInfoText: texts.push_back(readText(stream, fileBytes, size)); break;
-            case scanInfoIntegers: skipScanInfoData(stream, fileBytes, size / 4 * 4ull); break;
-            case scanInfoFloats: readScanInfoFloats(stream, fileBytes, tag, size, numbers); break;
-            default: fail(scanInfoTypeUnknown);
-        }
-    } while (depth != 1);
 }
 
 }  // namespace lsm

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -125,9 +126,59 @@ PositionsAndTiles readPositionsAndTiles(FILE* stream, int32_t offset, int32_t st
 // Appends the 46 fields of the information block at offset.
 void readLsmInfo(FILE* stream, int32_t offset, LsmInfo& info);
 
+// The tracks of a recording as its scan information describes them. A flag is on where it is
+// not 0 (older software writes -1, newer 1) or where the file leaves it out; a text the file
+// leaves out is empty, a number absent.
+struct DetectionChannel {
+    bool acquired = true;
+    std::string channelName;  // "ChD" for the transmitted-light detector
+    std::string filterName;   // "BP 590-650", "LP 505"
+    std::string dyeName;
+    std::optional<double> pinholeDiameter;  // micrometres
+    std::optional<double> bandStart;        // the detected band, nm
+    std::optional<double> bandStop;
+};
+struct IlluminationChannel {
+    bool acquired = true;
+    std::optional<double> wavelength;  // nm
+};
+struct ScanTrack {
+    bool acquired = true;
+    std::string name;
+    std::vector<DetectionChannel> detectionChannels;
+    std::vector<IlluminationChannel> illuminationChannels;
+};
+using ScanInfoTracks = std::vector<ScanTrack>;
+
 // Walks the scan-information tree at offset: start times and illumination wavelengths into
-// numbers, every text into texts.
-void readScanInfo(FILE* stream, int32_t offset, ScanInfoNumbers& numbers, ScanInfoTexts& texts);
+// numbers, every text into texts, and where asked the tracks with their detection and
+// illumination channels into tracks. A tree of more channels and tracks than any microscope
+// writes leaves tracks empty.
+void readScanInfo(FILE* stream, int32_t offset, ScanInfoNumbers& numbers, ScanInfoTexts& texts,
+                  ScanInfoTracks* tracks = nullptr);
+
+// Where an image channel was acquired: its detection channel, the track that holds it, and the
+// laser that lit it.
+struct ChannelAcquisition {
+    const ScanTrack* track = nullptr;  // null where the tracks do not tell
+    const DetectionChannel* detection = nullptr;
+    std::optional<double> laser;  // nm
+    bool spectralBin = false;     // one of the channels of a spectral (lambda) image
+};
+
+// The detection channels that are on, of the tracks that are on, in file order, each with its
+// track's laser where the track pairs them: its one laser in use, or as many lasers in use as
+// detection channels on, taken by position. A track's lasers in use are those of a wavelength
+// above 0 flagged on, or all of them where none is flagged.
+std::vector<ChannelAcquisition> acquiredChannels(const ScanInfoTracks& tracks);
+
+// The acquisition of image channel (counted from 1) of a file of channelCount channels: the
+// channel-th acquired channel where their count is channelCount; the one acquired channel for
+// every channel of a spectral image; else no detection channel. Without a laser from the tracks,
+// the channel-th illumination wavelength of numbers, where it holds one.
+ChannelAcquisition acquisitionOfChannel(const std::vector<ChannelAcquisition>& acquired,
+                                        const ScanInfoNumbers& numbers, int32_t channelCount,
+                                        int channel);
 
 struct CalendarTime {
     int year, month, day, hour, minute, second;
