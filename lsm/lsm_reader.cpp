@@ -164,6 +164,24 @@ void readEntry(FILE* stream, int64_t fileBytes, int32_t& tag, int32_t& type, int
     seekTo(stream, entryStart + 12);
 }
 
+bool isConvertedDepth(int32_t bits) { return bits == 8 || bits == 16; }
+
+// Readers of the field take the two values of a two-channel BitsPerSample entry as stored at an
+// offset, as some LSM writers store them, though TIFF keeps them inside the entry. Values that
+// are not both depths are read as that offset, where it lies in the file and holds two depths.
+void takeTwoDepthsStoredApart(FILE* stream, int64_t fileBytes, EntryValueList& values) {
+    if (values.size() != 2 || (isConvertedDepth(values[0]) && isConvertedDepth(values[1])))
+        return;
+    const int64_t offset = static_cast<int64_t>(static_cast<uint32_t>(values[0]) |
+                                                static_cast<uint32_t>(values[1]) << 16);
+    if (offset > fileBytes - 4) return;
+    const int64_t after = currentPosition(stream);
+    seekTo(stream, offset);
+    const int32_t first = readInt(stream, 'u'), second = readInt(stream, 'u');
+    seekTo(stream, after);
+    if (isConvertedDepth(first) && isConvertedDepth(second)) values = {first, second};
+}
+
 // The value arrays that a directory's reader keeps whole, where asked.
 struct KeptArrays {
     StripOffsetList* stripOffsets = nullptr;
@@ -179,6 +197,8 @@ void readDirectoryEntry(FILE* stream, int64_t fileBytes, TiffDirectory& director
     int32_t tag = 0, type = 0, count = 0;
     EntryValueList values;
     readEntry(stream, fileBytes, tag, type, count, values);
+    if (tag == bitsPerSampleTag && type == tiffTypeShort && count == 2)
+        takeTwoDepthsStoredApart(stream, fileBytes, values);
     const uint64_t valueBytes = values.size() * static_cast<uint64_t>(elementSizeOfTiffType(type));
     if (valueBytes > 4) {
         arrayBytes += valueBytes;
