@@ -196,10 +196,15 @@ TEST_F(ImageInfo, BitDepthIsTheFourthEntryOfTheFirstDirectory) {
 TEST_F(ImageInfo, MissingWavelengthsPrintZeroWithOneWarning) {
     LsmContent c = smallStack();
     c.channels = 3;
+    // A track without detection channels pairs no laser with a channel.
+    lsmtest::TrackContent track;
+    track.lasers = {{488, 1}};
+    c.scanInfo.tracks = {track};
     const RunResult r = runOn("stack.lsm", c);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "1 1 16 0 0.1 0.1 0.5 3 488 0 0 2006:5:17:13:45:2 8 4\n");
     EXPECT_EQ(r.err, missingWavelengthsWarning);
+    c.scanInfo.tracks.clear();
     c.scanInfo.wavelengths.clear();
     c.channels = 1;
     const RunResult none = runOn("none.lsm", c);

@@ -168,9 +168,9 @@ TEST_F(LsmToIcs, ChannelsInTheGivenOrderFromValueArraysAtOffsets) {
     EXPECT_EQ(ics.dimensions[4].units, "undefined");
     EXPECT_EQ(ics.dimensions[3].units, "seconds");
     EXPECT_EQ(ics.dimensions[3].scale, 1.5);
-    // Wavelengths go by position in the selection, not by channel number.
-    EXPECT_EQ(ics.excitation, std::vector<double>({488, 543}));
-    EXPECT_EQ(ics.emission, std::vector<double>({510, 569}));
+    // Each channel keeps its own wavelength, whatever its place in the selection.
+    EXPECT_EQ(ics.excitation, std::vector<double>({633, 488}));
+    EXPECT_EQ(ics.emission, std::vector<double>({569, 510}));
 }
 
 TEST_F(LsmToIcs, SeriesOfThreeFilesWithASliceRange) {
@@ -418,7 +418,11 @@ TEST_F(LsmToIcs, AFileUnlikeTheFirstIsRefusedAndEarlierPlanesStay) {
 
 TEST_F(LsmToIcs, MissingScanInformationLeavesItsSensorValuesOutWithAWarning) {
     LsmContent c = content(2, 1);
-    c.scanInfo.wavelengths = {561};  // two detection channels under one laser
+    // A track without detection channels pairs no laser with a channel: each channel takes
+    // the wavelength of its number, and there is none for channel 2.
+    lsmtest::TrackContent track;
+    track.lasers = {{561, 1}};
+    c.scanInfo.tracks = {track};
     c.scanInfo.objective = "Plan-Neofluar 40x Oil";
     writeSeries("w", c, 1);
     const RunResult r = run("-s 1 -j 1 -e 1 w??.lsm -o out -z 1 1 -c 1 2 -t 1 -S1");

@@ -21,7 +21,9 @@ uint32_t directorySize(size_t entryCount) {
     return static_cast<uint32_t>(2 + tiffEntrySize * entryCount + 4);
 }
 
-bool bitsOutOfEntry(const LsmContent& c) { return c.channels * 2 > 4; }
+bool bitsOutOfEntry(const LsmContent& c) {
+    return c.channels * 2 > 4 || (c.depthsAtOffset && c.channels == 2);
+}
 bool longsOutOfEntry(const LsmContent& c) { return c.channels > 1; }
 bool compressed(const LsmContent& c) { return c.compression == lzwCompression; }
 bool predicted(const LsmContent& c) { return compressed(c) && c.predictor != 1; }
@@ -459,15 +461,10 @@ void appendScanInteger(Bytes& bytes, uint32_t tag, uint32_t value) {
     appendScanEntry(bytes, tag, 4, 4, data);
 }
 
-Bytes scanInfoTree(const ScanInfoContent& s) {
-    Bytes tree;
-    appendScanBlockStart(tree, 0x10000000);  // recording
-    appendScanText(tree, 0x10000001, s.name);
-    appendScanText(tree, 0x10000002, s.description);
-    appendScanText(tree, 0x10000003, s.notes);
-    appendScanText(tree, 0x10000004, s.objective);
-    if (s.hasStartTime) appendScanDouble(tree, 0x10000036, s.startTime);
-    appendScanBlockStart(tree, 0x20000000);  // tracks
+namespace {
+
+// One track of one detector without flags, lit by every wavelength.
+void appendDefaultTrack(Bytes& tree, const std::vector<double>& wavelengths) {
     appendScanBlockStart(tree, 0x40000000);  // track
     appendScanInteger(tree, 0x40000001, 1);  // multiplex type
     appendScanBlockStart(tree, 0x60000000);  // detection channels
@@ -477,7 +474,7 @@ Bytes scanInfoTree(const ScanInfoContent& s) {
     appendScanBlockEnd(tree);
     appendScanBlockEnd(tree);
     appendScanBlockStart(tree, 0x80000000);  // illumination channels
-    for (double wavelength : s.wavelengths) {
+    for (double wavelength : wavelengths) {
         appendScanBlockStart(tree, 0x90000000);
         appendScanText(tree, 0x90000001, "Laser");
         appendScanDouble(tree, 0x90000002, 50.0);  // power
@@ -486,6 +483,58 @@ Bytes scanInfoTree(const ScanInfoContent& s) {
     }
     appendScanBlockEnd(tree);
     appendScanBlockEnd(tree);
+}
+
+void appendDetector(Bytes& tree, const DetectorContent& d) {
+    appendScanBlockStart(tree, 0x70000000);
+    appendScanDouble(tree, 0x70000003, 650.0);  // detector gain
+    if (d.pinholeDiameter > 0) appendScanDouble(tree, 0x70000009, d.pinholeDiameter);
+    appendScanInteger(tree, 0x7000000B, static_cast<uint32_t>(d.acquire));
+    appendScanText(tree, 0x70000010, d.filterName);
+    appendScanText(tree, 0x70000014, d.channelName);
+    if (d.bandStop > 0) {
+        appendScanDouble(tree, 0x70000022, d.bandStart);
+        appendScanDouble(tree, 0x70000023, d.bandStop);
+    }
+    appendScanText(tree, 0x70000026, d.dyeName);
+    appendScanBlockEnd(tree);
+}
+
+void appendTrack(Bytes& tree, const TrackContent& track) {
+    appendScanBlockStart(tree, 0x40000000);
+    appendScanInteger(tree, 0x40000001, 1);  // multiplex type
+    appendScanInteger(tree, 0x40000006, static_cast<uint32_t>(track.acquire));
+    appendScanText(tree, 0x4000000C, track.name);
+    appendScanBlockStart(tree, 0x60000000);
+    for (const DetectorContent& detector : track.detectors) appendDetector(tree, detector);
+    appendScanBlockEnd(tree);
+    appendScanBlockStart(tree, 0x80000000);
+    for (const LaserContent& laser : track.lasers) {
+        appendScanBlockStart(tree, 0x90000000);
+        appendScanText(tree, 0x90000001, "Laser");
+        appendScanDouble(tree, 0x90000003, laser.wavelength);
+        appendScanInteger(tree, 0x90000004, static_cast<uint32_t>(laser.acquire));
+        appendScanBlockEnd(tree);
+    }
+    appendScanBlockEnd(tree);
+    appendScanBlockEnd(tree);
+}
+
+}  // namespace
+
+Bytes scanInfoTree(const ScanInfoContent& s) {
+    Bytes tree;
+    appendScanBlockStart(tree, 0x10000000);  // recording
+    appendScanText(tree, 0x10000001, s.name);
+    appendScanText(tree, 0x10000002, s.description);
+    appendScanText(tree, 0x10000003, s.notes);
+    appendScanText(tree, 0x10000004, s.objective);
+    if (s.hasStartTime) appendScanDouble(tree, 0x10000036, s.startTime);
+    appendScanBlockStart(tree, 0x20000000);  // tracks
+    if (s.tracks.empty())
+        appendDefaultTrack(tree, s.wavelengths);
+    else
+        for (const TrackContent& track : s.tracks) appendTrack(tree, track);
     appendScanBlockEnd(tree);
     appendScanBlockEnd(tree);
     return tree;

@@ -14,6 +14,28 @@ namespace lsmtest {
 
 using Bytes = std::vector<uint8_t>;
 
+// A track of the scan information: its detection channels and its lasers, each with its flag
+// (1 on, 0 off, -1 on as older software writes it).
+struct DetectorContent {
+    std::string channelName = "Ch1";
+    int32_t acquire = 1;
+    std::string filterName;
+    std::string dyeName;
+    double pinholeDiameter = 0;  // written where above 0, as the band where its stop is
+    double bandStart = 0;
+    double bandStop = 0;
+};
+struct LaserContent {
+    double wavelength = 488;
+    int32_t acquire = 1;
+};
+struct TrackContent {
+    std::string name = "Track 1";
+    int32_t acquire = 1;
+    std::vector<DetectorContent> detectors;
+    std::vector<LaserContent> lasers;
+};
+
 struct ScanInfoContent {
     std::string name = "Image 1";
     std::string description = "Test recording";
@@ -22,6 +44,9 @@ struct ScanInfoContent {
     bool hasStartTime = true;
     double startTime = 38854.573;  // OLE Automation date
     std::vector<double> wavelengths = {488.0};
+    // When not empty, the tracks written instead of one track of one detector under every
+    // wavelength above.
+    std::vector<TrackContent> tracks;
 };
 
 struct LsmContent {
@@ -45,6 +70,7 @@ struct LsmContent {
     uint32_t tiles = 1;          // DimensionM (only written in the block)
     uint32_t infoBlockSize = 228;  // 464 holds DimensionP (byte 264) and DimensionM (byte 268)
     std::vector<uint16_t> channelBits;  // when not empty, the depth of every channel
+    bool depthsAtOffset = false;  // two channels' depths at an offset, as old writers store them
     // Every plane inside the first image, as line scans are stored: ImageLength = height x planes,
     // one image and its thumbnail; plane i (the image number below) at StripOffsets[c] + i x plane.
     bool planesInOneImage = false;

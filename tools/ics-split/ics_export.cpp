@@ -60,7 +60,7 @@ IcsHeaderValues subsetHeaderValues(const SplitOptions& options, const IcsInputIn
         v.sensorChannels.push_back(channel);
     }
     v.numericalAperture = info.numericalAperture;
-    v.writeLensRefractiveIndex = false;
+    v.lensRefractiveIndex = std::nullopt;
     v.timeStart = options.t.start;
     v.timeEnd = options.t.end;
     return v;

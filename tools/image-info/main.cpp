@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 #include "lsm_reader.h"
 #include "standard_options.h"
@@ -87,26 +89,30 @@ void printImageFields(const lsm::LsmInfo& info, int32_t bitDepth) {
 }
 
 // Walks the scan information and returns how many bytes of it the walk consumed.
-int64_t readScanInfoFrom(FILE* stream, const lsm::LsmInfo& info, lsm::ScanInfoNumbers& numbers) {
+int64_t readScanInfoFrom(FILE* stream, const lsm::LsmInfo& info, lsm::ScanInfoNumbers& numbers,
+                         lsm::ScanInfoTracks& tracks) {
     const int32_t offset = lsm::toInt32(info[lsm::OffsetScanInformation]);
     lsm::ScanInfoTexts texts;
-    lsm::readScanInfo(stream, offset, numbers, texts);
+    lsm::readScanInfo(stream, offset, numbers, texts, &tracks);
     // The walk leaves the stream after its last entry; offsets are unsigned 32-bit values.
     return static_cast<int64_t>(ftello(stream)) -
            static_cast<int64_t>(static_cast<uint32_t>(offset));
 }
 
-// One wavelength per channel, 0 where the scan information holds none; then the start time
-// joined by ":" and the plane size. Returns whether a wavelength was missing.
+// Each channel's own illumination wavelength, 0 where the scan information holds none; then
+// the start time joined by ":" and the plane size. Returns whether a wavelength was missing.
 bool printAcquisitionFields(const lsm::LsmInfo& info, const lsm::ScanInfoNumbers& numbers,
-                            int64_t scanInfoBytes) {
+                            const lsm::ScanInfoTracks& tracks, int64_t scanInfoBytes) {
     if (numbers.size() < lsm::FirstWavelength) lsm::fail(noStartTime);
     const int32_t channels = lsm::toInt32(info[lsm::DimensionChannels]);
     if (channels > scanInfoBytes / smallestScanInfoEntry) lsm::fail(absurdChannelCount);
-    const size_t wavelengths = numbers.size() - lsm::FirstWavelength;
-    for (int32_t i = 0; i < channels; ++i) {
-        const auto channel = static_cast<size_t>(i);
-        printNumber(channel < wavelengths ? numbers[lsm::FirstWavelength + channel] : 0.0);
+    const std::vector<lsm::ChannelAcquisition> acquired = lsm::acquiredChannels(tracks);
+    bool missing = false;
+    for (int channel = 1; channel <= channels; ++channel) {
+        const std::optional<double> laser =
+            lsm::acquisitionOfChannel(acquired, numbers, channels, channel).laser;
+        missing = missing || !laser;
+        printNumber(laser.value_or(0.0));
     }
     printNumber(numbers[lsm::StartYear]);
     for (size_t field = lsm::StartMonth; field <= lsm::StartSecond; ++field)
@@ -114,7 +120,7 @@ bool printAcquisitionFields(const lsm::LsmInfo& info, const lsm::ScanInfoNumbers
     printNumber(info[lsm::DimensionX]);
     printNumber(info[lsm::DimensionY]);
     endLine();
-    return channels > 0 && static_cast<size_t>(channels) > wavelengths;
+    return missing;
 }
 
 void reportLsm(const char* fileName) {
@@ -127,9 +133,10 @@ void reportLsm(const char* fileName) {
     lsm::readLsmInfo(stream, lsmInfoOffset, info);
     printImageFields(info, bitDepth);
     lsm::ScanInfoNumbers numbers;
-    const int64_t scanInfoBytes = readScanInfoFrom(stream, info, numbers);
+    lsm::ScanInfoTracks tracks;
+    const int64_t scanInfoBytes = readScanInfoFrom(stream, info, numbers, tracks);
     std::fclose(stream);
-    if (printAcquisitionFields(info, numbers, scanInfoBytes)) warn(missingWavelengths);
+    if (printAcquisitionFields(info, numbers, tracks, scanInfoBytes)) warn(missingWavelengths);
 }
 
 }  // namespace

@@ -11,17 +11,22 @@
 
 const char* const usage =
     "usage: lsm-to-ics FILE... -o NAME [-z ZSTART ZEND] [-c CHANNEL...] [-t INTERVAL]\n"
-    "                  [-p POSITION] [-S1|-S2]\n"
+    "                  [-p POSITION] [-a] [-S1|-S2]\n"
     "       lsm-to-ics -s FIRST -j STEP -e LAST PATTERN -o NAME [the same options]\n"
     "  The series' files are named in order, or by PATTERN with one run of \"?\" for the\n"
     "  number (img??.lsm). Left out, -z takes every slice and -c every channel of the first\n"
     "  file, -t its own time interval (several files need -t; a -c list ends at -t).\n"
+    "  -a takes each channel's emission from its detection channel and the refractive indices\n"
+    "  from the objective's immersion, and records the acquisition in the history.\n"
     "  NAME is cut at its first \".\"; -S1 writes NAME.ics and NAME.ids, -S2 (default) NAME.ics.";
 
 namespace {
 
 const char* const noInputFile =
     "No input file: name the LSM files, or a series with -s, -j and -e.\n%s\nTerminating...";
+const char* const acquisitionOpticsEcho =
+    "acquisition optics: emission from each channel's detection, refractive indices from the "
+    "objective's immersion";
 const char* const unknownOption = "Unknown option %s.\nTerminating...";
 const char* const filesAndSeries =
     "Input files are named either one by one or as a series with -e, not both (%s).\n"
@@ -141,6 +146,9 @@ std::vector<std::string> scanArguments(int argc, char** argv, ExtractionPlan& pl
             plan.position = cli::leadingInteger(takeValues(argc, argv, i, 1, isValue)[0]);
             cli::printLine("position = %d", plan.position);
             given.position = true;
+        } else if (argument == "-a") {
+            plan.acquisitionOptics = true;
+            cli::printLine("%s", acquisitionOpticsEcho);
         } else if (argument == "-S1" || argument == "-s1") {
             plan.icsVersion = 1;
         } else if (argument == "-S2" || argument == "-s2") {

@@ -30,10 +30,19 @@ void warn(const char* format, ...) {
     std::fflush(stderr);
 }
 
+// The scan information of the first file.
+struct ScanInformation {
+    lsm::ScanInfoNumbers numbers;
+    lsm::ScanInfoTexts texts;
+    lsm::ScanInfoTracks tracks;
+};
+
+std::string objectiveOf(const lsm::ScanInfoTexts& texts) {
+    return texts.size() > lsm::objectiveTextPosition ? texts[lsm::objectiveTextPosition] : "";
+}
+
 // The numerical aperture from an objective's name such as "Plan-Apochromat 63x/1.40 Oil".
-std::optional<double> numericalApertureOf(const lsm::ScanInfoTexts& texts) {
-    if (texts.size() <= lsm::objectiveTextPosition) return std::nullopt;
-    const std::string& objective = texts[lsm::objectiveTextPosition];
+std::optional<double> numericalApertureOf(const std::string& objective) {
     const size_t slash = objective.find('/');
     if (slash == std::string::npos) return std::nullopt;
     const size_t piece = objective.find_first_not_of('/', slash);
@@ -44,10 +53,10 @@ std::optional<double> numericalApertureOf(const lsm::ScanInfoTexts& texts) {
     return aperture;
 }
 
-// The header values of the run, from the plan, the first file and its scan information.
+// The header values of the run, from the plan, the first file and its scan information. Each
+// channel takes its own laser, by its channel number in the file.
 IcsHeaderValues headerValuesOf(const ExtractionPlan& plan, const LsmFile& file,
-                               const lsm::ScanInfoNumbers& numbers,
-                               const lsm::ScanInfoTexts& texts) {
+                               const ScanInformation& scan) {
     IcsHeaderValues v;
     v.icsFileName = plan.outputBase + ".ids";
     v.icsVersion = plan.icsVersion;
@@ -61,42 +70,53 @@ IcsHeaderValues headerValuesOf(const ExtractionPlan& plan, const LsmFile& file,
     v.scaleY = file.info[lsm::VoxelSizeY] * micrometresPerMetre;
     v.scaleZ = file.info[lsm::VoxelSizeZ] * micrometresPerMetre;
     v.scaleT = plan.timeInterval;
-    v.numericalAperture = numericalApertureOf(texts);
+    v.numericalAperture = numericalApertureOf(objectiveOf(scan.texts));
     // Without room for the sensor parameters, what is missing of them goes unsaid.
     const bool sensorWritten = sensorParametersFit(plan.channels.size());
     if (!v.numericalAperture && sensorWritten) warn(unknownNumericalAperture);
-    for (size_t i = 0; i < plan.channels.size(); ++i) {
+    const std::vector<lsm::ChannelAcquisition> acquired = lsm::acquiredChannels(scan.tracks);
+    const int32_t fileChannels = lsmInt(file, lsm::DimensionChannels);
+    std::vector<lsm::ChannelAcquisition> outputChannels;
+    for (int number : plan.channels) {
+        const lsm::ChannelAcquisition acquisition =
+            lsm::acquisitionOfChannel(acquired, scan.numbers, fileChannels, number);
         SensorChannel channel;
-        const size_t position = lsm::FirstWavelength + i;
-        if (position < numbers.size()) {
-            const double wavelength = numbers[position];
+        if (acquisition.laser) {
+            const double wavelength = *acquisition.laser;
             channel.excitationWavelength = wavelength;
-            channel.emissionWavelength = emissionWavelengthFor(wavelength);
+            channel.emissionWavelength =
+                plan.acquisitionOptics
+                    ? acquiredEmission(acquisition, number, fileChannels, wavelength)
+                    : emissionWavelengthFor(wavelength);
             // The Airy radius, passed in single precision.
             if (v.numericalAperture)
                 channel.pinholeRadius =
                     static_cast<float>(wavelength * airyFactor / *v.numericalAperture);
         } else if (sensorWritten) {
-            warn(missingWavelength, plan.channels[i]);
+            warn(missingWavelength, number);
         }
         v.sensorChannels.push_back(channel);
+        outputChannels.push_back(acquisition);
     }
-    v.writeLensRefractiveIndex = true;
     v.timeStart = 1;
     v.timeEnd = static_cast<long>(v.timeCount);
+    if (plan.acquisitionOptics)
+        describeAcquisitionOptics(objectiveOf(scan.texts), outputChannels, plan.channels,
+                                  fileChannels, v);
     return v;
 }
 
 }  // namespace
 
 void setUpHeader(const ExtractionPlan& plan, const LsmFile& file, ConversionState& run) {
-    lsm::ScanInfoNumbers numbers;
-    lsm::ScanInfoTexts texts;
-    lsm::readScanInfo(file.stream, lsmInt(file, lsm::OffsetScanInformation), numbers, texts);
+    ScanInformation scan;
+    lsm::readScanInfo(file.stream, lsmInt(file, lsm::OffsetScanInformation), scan.numbers,
+                      scan.texts, &scan.tracks);
+    const lsm::ScanInfoNumbers& numbers = scan.numbers;
     if (numbers.size() < lsm::FirstWavelength) cli::fail(noStartTime);
     cli::printLine("Timestamp = %g:%g:%g", numbers[lsm::StartYear], numbers[lsm::StartMonth],
-              numbers[lsm::StartDay]);
-    run.ics = setupIcsHeader(headerValuesOf(plan, file, numbers, texts));
+                   numbers[lsm::StartDay]);
+    run.ics = setupIcsHeader(headerValuesOf(plan, file, scan));
     run.headerSetUp = true;
     run.columns = lsmInt(file, lsm::DimensionX);
     run.rows = lsmInt(file, lsm::DimensionY);

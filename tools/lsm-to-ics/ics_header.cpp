@@ -36,8 +36,6 @@ const char* const tooManySensorChannels =
     "More than 32 channels: the sensor parameters are not written to the ICS header.\n";
 
 constexpr int dimensionNumbers = 5;
-constexpr double mediumRefractiveIndex = 1.515;
-constexpr double lensRefractiveIndex = 1.515;
 constexpr double pinholeSpacing = 2.53;
 
 void report(const char* message) {
@@ -82,9 +80,9 @@ void describeSensor(ICS* ics, const IcsHeaderValues& v) {
         IcsSetSensorEmissionWavelength(ics, i, channel.emissionWavelength);
         IcsSetSensorPhotonCount(ics, i, 1);
     }
-    IcsSetSensorMediumRI(ics, mediumRefractiveIndex);
+    IcsSetSensorMediumRI(ics, v.mediumRefractiveIndex);
     if (v.numericalAperture) IcsSetSensorNumAperture(ics, *v.numericalAperture);
-    if (v.writeLensRefractiveIndex) IcsSetSensorLensRI(ics, lensRefractiveIndex);
+    if (v.lensRefractiveIndex) IcsSetSensorLensRI(ics, *v.lensRefractiveIndex);
     IcsSetSensorPinholeSpacing(ics, pinholeSpacing);
 }
 
@@ -170,6 +168,7 @@ ICS* setupIcsHeader(const IcsHeaderValues& v) {
         report(tooManySensorChannels);
     IcsAddHistory(ics, "time_start", std::to_string(v.timeStart).c_str());
     IcsAddHistory(ics, "time_end", std::to_string(v.timeEnd).c_str());
+    for (const auto& [key, value] : v.history) IcsAddHistory(ics, key.c_str(), value.c_str());
     return ics;
 }
 

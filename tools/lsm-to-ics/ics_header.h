@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The message of a plane that cannot be read whole from the input, the same in both programs.
@@ -42,9 +43,12 @@ struct IcsHeaderValues {
     double scaleT = 0;
     std::vector<SensorChannel> sensorChannels;  // one per output channel
     std::optional<double> numericalAperture;
-    bool writeLensRefractiveIndex = true;
+    // The recipe's indices are those of oil immersion; a lens index left out is not written.
+    double mediumRefractiveIndex = 1.515;
+    std::optional<double> lensRefractiveIndex = 1.515;
     long timeStart = 1;  // the history's time range
     long timeEnd = 1;
+    std::vector<std::pair<std::string, std::string>> history;  // lines after the time range
 };
 
 // Dimension sizes in libics order: all five with two or more channels; with one channel a z or

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@ struct ExtractionPlan {
     double timeInterval = 0;
     int icsVersion = 2;
     int position = 0;  // the stage position of every file, counted from 1; 0 when -p is not given
+    bool acquisitionOptics = false;  // -a: emission and immersion from the acquisition
 };
 
 // What the whole run keeps between files: the header, the first file's geometry.
@@ -93,6 +95,30 @@ size_t outputTimeCount(const ExtractionPlan& plan, int32_t framesPerFile);
 // Reads the scan information of the first file, prints the acquisition date and describes the
 // output image to libics.
 void setUpHeader(const ExtractionPlan& plan, const LsmFile& file, ConversionState& run);
+
+// The acquisition's own optics (-a): acquisition_optics.cpp.
+
+// The emission wavelength of an image channel (counted from 1) of channelCount channels, lit at
+// excitation: from its detection channel where it tells (the transmitted-light detector, a
+// spectral bin, a filter, a detected band), else the recipe's.
+double acquiredEmission(const lsm::ChannelAcquisition& acquisition, int channel,
+                        int32_t channelCount, double excitation);
+
+// The immersion of an objective, by the words of its name, or dry where it has none and an
+// aperture below 1. Indices left out are the recipe's.
+struct Immersion {
+    const char* name;  // oil, water, glycerol, dry or unknown
+    std::optional<double> lensRefractiveIndex;
+    std::optional<double> mediumRefractiveIndex;
+};
+Immersion immersionOf(const std::string& objective, std::optional<double> numericalAperture);
+
+// Sets the immersion's refractive indices and adds the history lines "objective", "immersion"
+// and "channel_i" for the i-th output channel (channel numbers of the file in channelNumbers).
+void describeAcquisitionOptics(const std::string& objective,
+                               const std::vector<lsm::ChannelAcquisition>& channels,
+                               const std::vector<int>& channelNumbers, int32_t channelCount,
+                               IcsHeaderValues& v);
 
 // Whether libtiff can decode the file's compression for us.
 bool compressionDecodable(int32_t compression);
