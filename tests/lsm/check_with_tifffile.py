@@ -66,6 +66,24 @@ def libtiff_strips(path, images, channels):
     return strips
 
 
+def check_tracks(tracks, channels):
+    """The tracks of make-lsm-series -tracks: one per channel, then a bleach track."""
+    assert len(tracks) == channels + 1, tracks
+    for ch, track in enumerate(tracks[:channels]):
+        assert (track["Name"], track["Acquire"]) == ("Track %d" % (ch + 1), -1), track
+        [detector] = track["DetectionChannels"]
+        assert (detector["ChannelName"], detector["Acquire"], detector["FilterName"],
+                detector["DyeName"], detector["PinholeDiameter"], detector["SpiWavelengthStart"],
+                detector["SpiWavelengthStop"]) == (
+                    "Ch%d" % (ch + 1), -1, "BP 500-550", "Dye %d" % (ch + 1), 40 + ch,
+                    400 + 100 * ch, 450 + 100 * ch), detector
+        lasers = [(c["Wavelength"], c["Aquire"]) for c in track["IlluminationChannels"]]
+        assert lasers == [(405, 0), (488 + 10 * ch, -1)], lasers
+    bleach = tracks[channels]
+    assert (bleach["Name"], bleach.get("DetectionChannels", [])) == ("Bleach", []), bleach
+    assert [c["Wavelength"] for c in bleach["IlluminationChannels"]] == [405], bleach
+
+
 make_series = sys.argv[1]
 with tempfile.TemporaryDirectory() as folder:
     pattern = os.path.join(folder, "cell_t?.lsm")
@@ -79,13 +97,15 @@ with tempfile.TemporaryDirectory() as folder:
     # are left out: tifffile takes a two-value BitsPerSample for an offset, as old microscope
     # software wrote it, where TIFF keeps the two values inside the entry. tifffile names the axes
     # in the order of the scan type (T, C, Z), drops those of size 1, and fills its array with the
-    # images in file order: frame, slice, channel.
+    # images in file order: frame, slice, channel. A file of two channels stores their depths
+    # at an offset, as tifffile expects, and a track per channel.
     for options, width, height, positions, frames, slices, channels, bits, axes in (
             ([], 12, 5, 1, 1, 3, 1, 16, "ZYX"), ([], 7, 3, 1, 1, 2, 3, 8, "CZYX"),
             ([], 7, 5, 1, 4, 2, 3, 16, "TCZYX"), ([], 6, 4, 1, 5, 1, 1, 8, "TYX"),
             (["-lzw2"], 12, 5, 1, 1, 3, 1, 16, "ZYX"), (["-lzw"], 7, 5, 1, 4, 2, 3, 16, "TCZYX"),
             (["-lzw", "-p", "3"], 6, 4, 3, 2, 2, 3, 16, "PTCZYX"),
-            (["-line", "-lzw2"], 64, 1, 1, 300, 1, 1, 16, "TYX")):
+            (["-line", "-lzw2"], 64, 1, 1, 300, 1, 1, 16, "TYX"),
+            (["-tracks", "-depths-apart"], 7, 3, 1, 1, 2, 2, 8, "CZYX")):
         frames_option = ["-t", str(frames)] if frames > 1 else []
         subprocess.run([make_series] + options + frames_option +
                        [pattern, "1", str(width), str(height), str(slices), str(channels),
@@ -101,8 +121,11 @@ with tempfile.TemporaryDirectory() as folder:
             scan = info["ScanInformation"]
             assert scan["Objective"] == "Plan-Apochromat 63x/1.40 Oil DIC M27", scan
             assert abs(scan["Sample0time"] - 46364.395833333336) < 1e-9, scan  # 2026-12-08 09:30
-            lasers = [c["Wavelength"] for c in scan["Tracks"][0]["IlluminationChannels"]]
-            assert lasers == [488.0, 561.0, 633.0][:channels], lasers
+            if "-tracks" in options:
+                check_tracks(scan["Tracks"], channels)
+            else:
+                lasers = [c["Wavelength"] for c in scan["Tracks"][0]["IlluminationChannels"]]
+                assert lasers == [488.0, 561.0, 633.0][:channels], lasers
             series = tif.series[0]
             sizes = {"P": positions, "T": frames, "C": channels, "Z": slices, "Y": height,
                      "X": width}

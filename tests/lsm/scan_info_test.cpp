@@ -121,6 +121,114 @@ TEST(ScanInfo, FatalEntries) {
     EXPECT_EXIT(walk(neverClosed), ExitedWithCode(1), exactly(endOfFile));
 }
 
+namespace {
+
+ScanInfoTracks tracksOf(const Bytes& tree) {
+    Bytes bytes(4 + tree.size(), 0xAB);
+    std::copy(tree.begin(), tree.end(), bytes.begin() + 4);
+    FILE* stream = lsmtest::streamOf(bytes);
+    ScanInfoNumbers numbers;
+    ScanInfoTexts texts;
+    ScanInfoTracks tracks;
+    readScanInfo(stream, 4, numbers, texts, &tracks);
+    std::fclose(stream);
+    return tracks;
+}
+
+lsmtest::TrackContent trackOf(std::vector<int32_t> detectorFlags,
+                              std::vector<lsmtest::LaserContent> lasers) {
+    lsmtest::TrackContent track;
+    for (int32_t flag : detectorFlags) {
+        lsmtest::DetectorContent d;
+        d.acquire = flag;
+        track.detectors.push_back(d);
+    }
+    track.lasers = std::move(lasers);
+    return track;
+}
+
+// The laser of each of channelCount channels, 0 where none is known.
+std::vector<double> lasersOf(const std::vector<lsmtest::TrackContent>& tracks,
+                             int32_t channelCount, const ScanInfoNumbers& numbers = {}) {
+    lsmtest::ScanInfoContent content;
+    content.tracks = tracks;
+    const ScanInfoTracks kept = tracksOf(lsmtest::scanInfoTree(content));
+    const std::vector<ChannelAcquisition> acquired = acquiredChannels(kept);
+    std::vector<double> lasers;
+    for (int channel = 1; channel <= channelCount; ++channel)
+        lasers.push_back(
+            acquisitionOfChannel(acquired, numbers, channelCount, channel).laser.value_or(0));
+    return lasers;
+}
+
+}  // namespace
+
+TEST(ScanInfo, TracksKeepTheirChannelsFlagsAndTexts) {
+    lsmtest::ScanInfoContent content;
+    lsmtest::TrackContent track = trackOf({-1, 0}, {{405, 0}, {488, -1}});
+    track.name = "LP505";
+    track.detectors[0].filterName = "LP 505";
+    track.detectors[0].dyeName = "FITC";
+    track.detectors[0].pinholeDiameter = 154;
+    track.detectors[1].bandStart = 415;
+    track.detectors[1].bandStop = 735;
+    lsmtest::TrackContent off = trackOf({1}, {});
+    off.acquire = 0;
+    content.tracks = {track, off};
+    const ScanInfoTracks kept = tracksOf(lsmtest::scanInfoTree(content));
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0].name, "LP505");
+    EXPECT_TRUE(kept[0].acquired);
+    EXPECT_FALSE(kept[1].acquired);
+    ASSERT_EQ(kept[0].detectionChannels.size(), 2u);
+    const DetectionChannel& first = kept[0].detectionChannels[0];
+    EXPECT_TRUE(first.acquired);
+    EXPECT_EQ(first.filterName, "LP 505");
+    EXPECT_EQ(first.dyeName, "FITC");
+    EXPECT_EQ(first.channelName, "Ch1");
+    EXPECT_EQ(first.pinholeDiameter, 154.0);
+    EXPECT_FALSE(first.bandStart);
+    const DetectionChannel& second = kept[0].detectionChannels[1];
+    EXPECT_FALSE(second.acquired);
+    EXPECT_EQ(second.bandStart, 415.0);
+    EXPECT_EQ(second.bandStop, 735.0);
+    ASSERT_EQ(kept[0].illuminationChannels.size(), 2u);
+    EXPECT_FALSE(kept[0].illuminationChannels[0].acquired);
+    EXPECT_EQ(kept[0].illuminationChannels[1].wavelength, 488.0);
+    // The one track of the default tree carries no flags: all on.
+    const ScanInfoTracks plain = tracksOf(lsmtest::scanInfoTree({}));
+    ASSERT_EQ(plain.size(), 1u);
+    EXPECT_TRUE(plain[0].acquired && plain[0].detectionChannels.at(0).acquired &&
+                plain[0].illuminationChannels.at(0).acquired);
+    // Far more tracks than microscopes write are not kept, rather than kept without bound.
+    Bytes many;
+    lsmtest::appendScanBlockStart(many, 0x10000000);
+    lsmtest::appendScanBlockStart(many, 0x20000000);
+    for (int i = 0; i < 70000; ++i) {
+        lsmtest::appendScanBlockStart(many, 0x40000000);
+        lsmtest::appendScanBlockEnd(many);
+    }
+    lsmtest::appendScanBlockEnd(many);
+    lsmtest::appendScanBlockEnd(many);
+    EXPECT_TRUE(tracksOf(many).empty());
+}
+
+TEST(ScanInfo, ChannelsTakeTheirTracksLasersOrTheWavelengthOfTheirNumber) {
+    // As many lasers in use as detectors on: by position; a switched-off track counts not.
+    lsmtest::TrackContent off = trackOf({1}, {{561, 1}});
+    off.acquire = 0;
+    EXPECT_EQ(lasersOf({trackOf({1, 0, 1}, {{488, 1}, {0, 1}, {633, 1}}), off}, 2),
+              std::vector<double>({488, 633}));
+    // No laser flagged: all of them are in use.
+    EXPECT_EQ(lasersOf({trackOf({1}, {{740, 0}})}, 1), std::vector<double>({740}));
+    // Lasers that cannot be paired, or other counts: the wavelength of the channel's number.
+    const ScanInfoNumbers numbers = {2020, 1, 1, 0, 0, 0, 405, 488};
+    EXPECT_EQ(lasersOf({trackOf({1, 1, 1}, {{561, 1}, {633, 1}})}, 3, numbers),
+              std::vector<double>({405, 488, 0}));
+    EXPECT_EQ(lasersOf({trackOf({1}, {{561, 1}}), trackOf({1}, {{633, 1}})}, 3, numbers),
+              std::vector<double>({405, 488, 0}));
+}
+
 TEST(OleDate, KnownDatesAndTheConventionForNegativeDays) {
     EXPECT_EQ(calendarOf(lsmtest::oleDate(2006, 5, 17, 13, 45, 2)),
               dateAndTime(2006, 5, 17, 13, 45, 2));

@@ -7,11 +7,15 @@
 //   -true-counts  StripByteCounts holding the compressed lengths
 //   -line         every plane inside the first image, as line scans are stored
 //   -noisy        noise in the low bits of the pixels, which compresses as recorded images do
+//   -tracks       a track per channel (one detector, its laser flagged -1 beside one flagged 0),
+//                 then a bleach track, instead of one track lighting one detector with every laser
+//   -depths-apart two channels' BitsPerSample values at an offset, as old writers store them
 // With RAWFILE, the planes of every file are also written there, in file, position, frame, slice,
 // channel order.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "lsm_writer.h"
 
@@ -28,7 +32,7 @@ std::string numberedName(const std::string& pattern, unsigned number) {
 
 constexpr const char* usage =
     "usage: make-lsm-series [-t FRAMES] [-p POSITIONS] [-lzw | -lzw2] [-true-counts] [-line] "
-    "[-noisy] "
+    "[-noisy] [-tracks] [-depths-apart] "
     "PATTERN COUNT WIDTH HEIGHT SLICES CHANNELS BITS [RAWFILE]\n";
 
 void appendPlanes(FILE* raw, const lsmtest::LsmContent& content) {
@@ -39,6 +43,30 @@ void appendPlanes(FILE* raw, const lsmtest::LsmContent& content) {
                     const lsmtest::Bytes plane = lsmtest::planeData(content, ch, z, frame, p);
                     std::fwrite(plane.data(), 1, plane.size(), raw);
                 }
+}
+
+// A track per channel, then a bleach track: what the tifffile check expects.
+std::vector<lsmtest::TrackContent> tracksOf(uint32_t channels) {
+    std::vector<lsmtest::TrackContent> tracks(channels + 1);
+    for (uint32_t ch = 0; ch < channels; ++ch) {
+        lsmtest::TrackContent& track = tracks[ch];
+        const std::string n = std::to_string(ch + 1);
+        track.name = "Track " + n;
+        track.acquire = -1;
+        lsmtest::DetectorContent d;
+        d.channelName = "Ch" + n;
+        d.acquire = -1;
+        d.filterName = "BP 500-550";
+        d.dyeName = "Dye " + n;
+        d.pinholeDiameter = 40 + ch;
+        d.bandStart = 400 + 100 * ch;
+        d.bandStop = 450 + 100 * ch;
+        track.detectors = {d};
+        track.lasers = {{405, 0}, {488.0 + 10 * ch, -1}};
+    }
+    tracks.back().name = "Bleach";
+    tracks.back().lasers = {{405, 1}};
+    return tracks;
 }
 
 // Takes the options in front of the operands; false on one it does not know.
@@ -57,6 +85,10 @@ bool takeOptions(int& argc, char**& argv, lsmtest::LsmContent& content) {
             content.trueByteCounts = true;
         } else if (option == "-noisy") {
             content.noisy = true;
+        } else if (option == "-tracks") {
+            content.scanInfo.tracks.resize(1);  // filled when the channel count is known
+        } else if (option == "-depths-apart") {
+            content.depthsAtOffset = true;
         } else if (option == "-line") {
             content.planesInOneImage = true;
             content.scanType = 2;
@@ -92,6 +124,7 @@ int main(int argc, char** argv) {
     const double lasers[] = {488.0, 561.0, 633.0, 405.0};
     for (uint32_t ch = 0; ch < content.channels; ++ch)
         content.scanInfo.wavelengths.push_back(lasers[ch % 4]);
+    if (!content.scanInfo.tracks.empty()) content.scanInfo.tracks = tracksOf(content.channels);
     FILE* raw = argCount == 8 ? std::fopen(args[7], "wb") : nullptr;
     for (unsigned t = 1; t <= count; ++t) {
         content.seed = t;
