@@ -505,6 +505,22 @@ TEST_F(LsmToIcs, RealMicroscopeFilesMatchWhatTifffileReads) {
         EXPECT_EQ(lsmtest::readBytes(dir.file("real.ids")), lsmtest::readBytes(planes))
             << sample.name;
     }
+    // Every channel carries its own track's laser, in whatever order it is chosen; the LSM 510
+    // file's track lists seven lasers and uses the 488.
+    struct Lasers {
+        const char* name;
+        const char* channels;
+        std::vector<double> excitation;
+    };
+    for (const Lasers& sample : {Lasers{"nytra_test", "3 1 2", {543, 405, 488}},
+                                 Lasers{"jimpipeline_test", "1", {561}},
+                                 Lasers{"lsm510_bead_lzw", "1", {488}}}) {
+        const RunResult r = run(samples + "/" + sample.name + ".lsm -o lasers -z 1 1 -c " +
+                                sample.channels + " -t 1 -S1");
+        EXPECT_EQ(r.status, 0) << sample.name << ": " << r.err;
+        EXPECT_EQ(lsmtest::readIcs(dir.file("lasers")).excitation, sample.excitation)
+            << sample.name;
+    }
 }
 
 }  // namespace
