@@ -37,7 +37,8 @@ export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1
 plain="$fuzz/plain"
 afl="$fuzz/afl/tools"
 
-# Seeds: a small LSM series, a time lapse and a compressed file of two positions, the ICS
+# Seeds: a small LSM series, a time lapse, a compressed file of two positions, a file of a track
+# per channel with its depths at an offset, the ICS
 # images of both versions that lsm-to-ics makes of the series (the version-2 one also with its
 # data gzipped), and a TIFF plane.
 seed_files() {
@@ -47,6 +48,8 @@ seed_files() {
      && "$plain/tests/make-lsm-series" 'one_t?.lsm' 1 5 3 1 3 8 > /dev/null \
      && "$plain/tests/make-lsm-series" -t 3 'lapse_t?.lsm' 1 5 3 2 2 16 > /dev/null \
      && "$plain/tests/make-lsm-series" -lzw2 -p 2 'packed_t?.lsm' 1 5 3 2 2 16 > /dev/null \
+     && "$plain/tests/make-lsm-series" -tracks -depths-apart 'tracks_t?.lsm' 1 5 3 1 2 8 \
+          > /dev/null \
      && "$plain/tools/lsm-to-ics/lsm-to-ics" -s 1 -j 1 -e 1 'seed_t?.lsm' -o image -z 1 3 \
           -c 1 2 -t 1 -S1 > /dev/null \
      && "$plain/tools/lsm-to-ics/lsm-to-ics" -s 1 -j 1 -e 1 'seed_t?.lsm' -o embedded -z 1 3 \
@@ -68,12 +71,12 @@ run_fuzzer() {
   case "$program" in
     lsm-to-ics)
       cp "$work/seed_t1.lsm" "$work/one_t1.lsm" "$work/lapse_t1.lsm" "$work/packed_t1.lsm" \
-         "$seeds/"
+         "$work/tracks_t1.lsm" "$seeds/"
       input="$work/in1.lsm"
       target=("$afl/lsm-to-ics/lsm-to-ics" -s 1 -j 1 -e 1 "$work/in?.lsm" -o "$work/out" -z 1 1
-              -c 1 2 -t 1 -p 1 -S2) ;;
+              -c 1 2 -t 1 -p 1 -a -S2) ;;
     image-info)
-      cp "$work/seed_t1.lsm" "$work/one_t1.lsm" "$seeds/"
+      cp "$work/seed_t1.lsm" "$work/one_t1.lsm" "$work/tracks_t1.lsm" "$seeds/"
       input="$work/input.lsm"
       target=("$afl/image-info/image-info" "$input") ;;
     ics-split)
