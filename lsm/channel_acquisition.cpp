@@ -60,9 +60,10 @@ ChannelAcquisition acquisitionOfChannel(const std::vector<ChannelAcquisition>& a
         result = acquired[0];
         result.spectralBin = true;
     }
-    const size_t position = FirstWavelength + static_cast<size_t>(channel - 1);
-    if (!result.laser && channel >= 1 && position < numbers.size())
-        result.laser = numbers[position];
+    if (!result.laser && channel >= 1) {
+        const size_t position = FirstWavelength + static_cast<size_t>(channel - 1);
+        if (position < numbers.size()) result.laser = numbers[position];
+    }
     return result;
 }
 

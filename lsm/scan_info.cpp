@@ -54,26 +54,28 @@ uint32_t blockAt(const TreeWalk& walk, int64_t level) {
     return level >= 0 && level < keptLevels ? walk.blocks[level] : 0;
 }
 
-// Whether the innermost open blocks are these, innermost first.
-bool insideBlocks(const TreeWalk& walk, std::initializer_list<uint32_t> innermostFirst) {
-    int64_t level = walk.depth - 2;
-    for (uint32_t tag : innermostFirst)
-        if (blockAt(walk, level--) != tag) return false;
+// Whether the open blocks inside the recording are exactly these, outermost first. Places are
+// absolute, so that a block of the same tags nested deeper (inside a channel, say) never
+// describes the tracks.
+bool atPlace(const TreeWalk& walk, std::initializer_list<uint32_t> outermostFirst) {
+    if (walk.depth != static_cast<int64_t>(outermostFirst.size()) + 2) return false;
+    int64_t level = 1;
+    for (uint32_t tag : outermostFirst)
+        if (blockAt(walk, level++) != tag) return false;
     return true;
 }
 
 enum class EntryOwner { none, track, detectionChannel, illuminationChannel };
 
-// What the entries at the walk's place describe.
+// What the entries at the walk's place describe. A channel's place lies in the track block
+// opened last, whose opening made the last track.
 EntryOwner ownerOfEntries(const TreeWalk& walk) {
     if (!walk.tracks) return EntryOwner::none;
-    if (insideBlocks(walk, {trackBlock, tracksBlock})) return EntryOwner::track;
-    // A channel block lies in a track block, whose opening made a track.
-    if (walk.tracks->empty()) return EntryOwner::none;
-    if (insideBlocks(walk, {detectionChannelBlock, detectionChannelsBlock, trackBlock, tracksBlock}))
+    if (atPlace(walk, {tracksBlock, trackBlock})) return EntryOwner::track;
+    if (atPlace(walk, {tracksBlock, trackBlock, detectionChannelsBlock, detectionChannelBlock}))
         return EntryOwner::detectionChannel;
-    if (insideBlocks(walk,
-                     {illuminationChannelBlock, illuminationChannelsBlock, trackBlock, tracksBlock}))
+    if (atPlace(walk,
+                {tracksBlock, trackBlock, illuminationChannelsBlock, illuminationChannelBlock}))
         return EntryOwner::illuminationChannel;
     return EntryOwner::none;
 }

@@ -129,6 +129,22 @@ TEST_F(ChannelAcquisition, TwoDetectorsOfOneLaserThenAnotherTrackThenABleachTrac
     EXPECT_EQ(r.out.substr(0, echo.size()), echo);
 }
 
+TEST_F(ChannelAcquisition, FilterNamesGiveTheEmissionWhereTheyReadAsFilters) {
+    // A long pass below the recipe's value; blanks around a band pass's dash; a wavelength no
+    // filter passes; a kind not known, whose channel takes its band in the header and history.
+    const LsmContent c = recording(
+        4, {track("T", {detector("Ch1", "LP 505"), detector("Ch2", "BP 500 - 550"),
+                        detector("Ch3", "LP 1e999"), detector("Ch4", "KP 685", 600, 700)},
+                  {{488, 1}, {488, 1}, {488, 1}, {488, 1}})});
+    const lsmtest::IcsContents ics = convert(c, {"-a"});
+    EXPECT_EQ(ics.emission, std::vector<double>({510, 525, 510, 650}));
+    ASSERT_EQ(ics.history.size(), 8u);
+    EXPECT_EQ(ics.history[4].second, "track T; laser 488 nm; filter LP 505");
+    EXPECT_EQ(ics.history[5].second, "track T; laser 488 nm; filter BP 500 - 550");
+    EXPECT_EQ(ics.history[6].second, "track T; laser 488 nm; filter LP 1e999");
+    EXPECT_EQ(ics.history[7].second, "track T; laser 488 nm; detection 600-700 nm");
+}
+
 TEST_F(ChannelAcquisition, ASpectralImageLightsEveryChannelWithItsOneLaser) {
     const LsmContent c =
         recording(4, {track("Lambda", {detector("ChS", "", 500, 580)}, {{740, 0}, {0, 0}})});

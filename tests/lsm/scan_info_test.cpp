@@ -211,6 +211,20 @@ TEST(ScanInfo, TracksKeepTheirChannelsFlagsAndTexts) {
     lsmtest::appendScanBlockEnd(many);
     lsmtest::appendScanBlockEnd(many);
     EXPECT_TRUE(tracksOf(many).empty());
+    // Blocks of the tracks' tags nested inside a channel describe no track: the channel's
+    // entries after them still belong to it.
+    Bytes nested;
+    for (uint32_t tag : {0x10000000u, 0x20000000u, 0x40000000u, 0x60000000u, 0x70000000u})
+        lsmtest::appendScanBlockStart(nested, tag);
+    for (uint32_t tag : {0x20000000u, 0x40000000u, 0x60000000u, 0x70000000u})
+        lsmtest::appendScanBlockStart(nested, tag);
+    for (int i = 0; i < 4; ++i) lsmtest::appendScanBlockEnd(nested);
+    lsmtest::appendScanText(nested, 0x70000026, "DAPI");
+    for (int i = 0; i < 5; ++i) lsmtest::appendScanBlockEnd(nested);
+    const ScanInfoTracks outer = tracksOf(nested);
+    ASSERT_EQ(outer.size(), 1u);
+    ASSERT_EQ(outer[0].detectionChannels.size(), 1u);
+    EXPECT_EQ(outer[0].detectionChannels[0].dyeName, "DAPI");
 }
 
 TEST(ScanInfo, ChannelsTakeTheirTracksLasersOrTheWavelengthOfTheirNumber) {

@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -33,29 +34,62 @@ std::pair<double, double> spectralBin(const lsm::DetectionChannel& d, int channe
     return {*d.bandStart + (channel - 1) * width, *d.bandStart + channel * width};
 }
 
-// The number after a filter's kind ("BP", "LP") and the blanks that follow it.
-const char* afterFilterKind(const std::string& filter, const char* kind) {
-    if (strncasecmp(filter.c_str(), kind, 2) != 0) return nullptr;
-    const char* text = filter.c_str() + 2;
+const char* afterBlanks(const char* text) {
     while (*text == ' ') ++text;
-    return std::isdigit(static_cast<unsigned char>(*text)) ? text : nullptr;
+    return text;
 }
 
-// The emission a filter passes: the centre of a band pass "BP a-b"; for a long pass "LP a", the
-// recipe's value where it lies above the edge, else the edge.
-std::optional<double> emissionThroughFilter(const std::string& filter, double recipeValue) {
-    if (const char* text = afterFilterKind(filter, "BP")) {
-        char* end = nullptr;
-        const double low = std::strtod(text, &end);
-        if (*end != '-') return std::nullopt;
-        const double high = std::strtod(end + 1, nullptr);
-        if (high > low) return (low + high) / 2;
-    }
-    if (const char* text = afterFilterKind(filter, "LP")) {
-        const double edge = std::strtod(text, nullptr);
-        return recipeValue > edge ? recipeValue : edge;
-    }
-    return std::nullopt;
+// A wavelength of a filter's name at text, in nm; where is set after it. Values no filter
+// passes (infinite, beyond 10 µm) are not wavelengths.
+std::optional<double> filterWavelength(const char* text, const char** where) {
+    if (!std::isdigit(static_cast<unsigned char>(*text))) return std::nullopt;
+    char* end = nullptr;
+    const double value = std::strtod(text, &end);
+    *where = end;
+    if (!std::isfinite(value) || value <= 0 || value > 10000) return std::nullopt;
+    return value;
+}
+
+// A filter's name read: a band pass "BP a-b" (blanks allowed around the dash) or a long pass
+// "LP a", where high is unset.
+struct DetectionFilter {
+    double low = 0;
+    std::optional<double> high;
+};
+
+std::optional<DetectionFilter> filterOf(const std::string& name) {
+    const bool bandPass = strncasecmp(name.c_str(), "BP", 2) == 0;
+    if (!bandPass && strncasecmp(name.c_str(), "LP", 2) != 0) return std::nullopt;
+    const char* text = afterBlanks(name.c_str() + 2);
+    const std::optional<double> low = filterWavelength(text, &text);
+    if (!low) return std::nullopt;
+    if (!bandPass) return DetectionFilter{*low, std::nullopt};
+    text = afterBlanks(text);
+    if (*text != '-') return std::nullopt;
+    const std::optional<double> high = filterWavelength(afterBlanks(text + 1), &text);
+    if (!high || *high <= *low) return std::nullopt;
+    return DetectionFilter{*low, high};
+}
+
+// Where a channel's detected light is known from, the first that applies: a spectral image's
+// bin, a filter (before the band: detectors behind a filter keep a stale full-range band), the
+// band detected. The emission and the history follow the same choice.
+enum class DetectionSource { none, spectralBin, filter, band };
+
+DetectionSource detectionSourceOf(const lsm::ChannelAcquisition& a) {
+    const lsm::DetectionChannel* d = a.detection;
+    if (!d) return DetectionSource::none;
+    if (a.spectralBin && bandIsValid(*d)) return DetectionSource::spectralBin;
+    if (filterOf(d->filterName)) return DetectionSource::filter;
+    if (bandIsValid(*d)) return DetectionSource::band;
+    return DetectionSource::none;
+}
+
+// The emission a filter passes: the centre of a band pass; for a long pass, the recipe's value
+// where it lies above the edge, else the edge.
+double emissionThroughFilter(const DetectionFilter& filter, double recipeValue) {
+    if (filter.high) return (filter.low + *filter.high) / 2;
+    return recipeValue > filter.low ? recipeValue : filter.low;
 }
 
 // The immersion words of an objective's name, compared as whole words in any case.
@@ -87,22 +121,31 @@ std::string historyText(const std::string& text) {
     return value;
 }
 
+std::string detectionPart(double low, double high) {
+    return formatted("detection %g", low) + formatted("-%g nm", high);
+}
+
 // What the file tells of an output channel: "track NAME; laser W nm; detection A-B nm; filter
-// F; pinhole D um; dye X", each part where the file gives it; the detected band of a channel
-// behind a filter is left out, as real files keep a stale full range there.
+// F; pinhole D um; dye X", each part where the file gives it. Of the band and the filter, the
+// one the emission comes from; a filter name not read as one is kept where no band is.
 std::string channelHistory(const lsm::ChannelAcquisition& a, int channel, int32_t channelCount) {
     std::vector<std::string> parts;
     if (a.track && !a.track->name.empty()) parts.push_back("track " + historyText(a.track->name));
     if (a.laser) parts.push_back(formatted("laser %g nm", *a.laser));
     if (const lsm::DetectionChannel* d = a.detection) {
-        if (a.spectralBin && bandIsValid(*d)) {
-            const auto [low, high] = spectralBin(*d, channel, channelCount);
-            parts.push_back(formatted("detection %g", low) + formatted("-%g nm", high));
-        } else if (!d->filterName.empty()) {
-            parts.push_back("filter " + historyText(d->filterName));
-        } else if (bandIsValid(*d)) {
-            parts.push_back(formatted("detection %g", *d->bandStart) +
-                            formatted("-%g nm", *d->bandStop));
+        switch (detectionSourceOf(a)) {
+            case DetectionSource::spectralBin: {
+                const auto [low, high] = spectralBin(*d, channel, channelCount);
+                parts.push_back(detectionPart(low, high));
+                break;
+            }
+            case DetectionSource::band:
+                parts.push_back(detectionPart(*d->bandStart, *d->bandStop));
+                break;
+            case DetectionSource::filter:
+            case DetectionSource::none:
+                if (!d->filterName.empty()) parts.push_back("filter " + historyText(d->filterName));
+                break;
         }
         if (d->pinholeDiameter && *d->pinholeDiameter > 0)
             parts.push_back(formatted("pinhole %g um", *d->pinholeDiameter));
@@ -122,14 +165,16 @@ double acquiredEmission(const lsm::ChannelAcquisition& a, int channel, int32_t c
     if (!d) return recipeValue;
     // The transmitted-light detector sees the laser itself.
     if (d->channelName == "ChD") return excitation;
-    if (a.spectralBin && bandIsValid(*d)) {
-        const auto [low, high] = spectralBin(*d, channel, channelCount);
-        return (low + high) / 2;
+    switch (detectionSourceOf(a)) {
+        case DetectionSource::spectralBin: {
+            const auto [low, high] = spectralBin(*d, channel, channelCount);
+            return (low + high) / 2;
+        }
+        case DetectionSource::filter:
+            return emissionThroughFilter(*filterOf(d->filterName), recipeValue);
+        case DetectionSource::band: return (*d->bandStart + *d->bandStop) / 2;
+        case DetectionSource::none: break;
     }
-    // The filter before the band: detectors behind a filter keep a stale full-range band.
-    if (const std::optional<double> filtered = emissionThroughFilter(d->filterName, recipeValue))
-        return *filtered;
-    if (bandIsValid(*d)) return (*d->bandStart + *d->bandStop) / 2;
     return recipeValue;
 }
 
