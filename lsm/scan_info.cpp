@@ -80,7 +80,9 @@ EntryOwner ownerOfEntries(const TreeWalk& walk) {
     return EntryOwner::none;
 }
 
-ScanTrack& currentTrack(TreeWalk& walk) { return walk.tracks->back(); }
+ScanTrack& currentTrack(TreeWalk& walk) {
+    return walk.tracks->back();
+}
 DetectionChannel& currentDetection(TreeWalk& walk) {
     return currentTrack(walk).detectionChannels.back();
 }

@@ -2,6 +2,7 @@
 // tracks, the acquisition's optics with -a, and two-channel depths stored apart.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
@@ -59,7 +60,7 @@ LsmContent threeTracks() {
 }
 
 class ChannelAcquisition : public testing::Test {
-protected:
+   protected:
     lsmtest::TempDir dir;
 
     // Converts the file with the options and reads the header back.
@@ -100,11 +101,11 @@ TEST_F(ChannelAcquisition, TwoDetectorsOfOneLaserThenAnotherTrackThenABleachTrac
     off.acquire = 0;
     TrackContent unused = track("Lambda", {detector("ChS")}, {{458, 1}});
     unused.acquire = 0;
-    LsmContent c = recording(
-        3, {track("Track 1", {detector("Ch1", "BP 505-550"), off, detector("ChD")},
-                  {{405, 0}, {488, -1}, {633, 0}}),
-            unused, track("Track 2", {detector("Ch3", "LP 580")}, {{543, 1}}),
-            track("Bleach", {}, {{488, 1}})});
+    LsmContent c =
+        recording(3, {track("Track 1", {detector("Ch1", "BP 505-550"), off, detector("ChD")},
+                            {{405, 0}, {488, -1}, {633, 0}}),
+                      unused, track("Track 2", {detector("Ch3", "LP 580")}, {{543, 1}}),
+                      track("Bleach", {}, {{488, 1}})});
     EXPECT_EQ(convert(c, {}).excitation, std::vector<double>({488, 488, 543}));
     EXPECT_EQ(infoLine(c), "1 1 8 0 0.1 0.1 0.5 3 488 488 543 2017:6:2:15:37:43 4 2\n");
     // With -a: the filter's band centre, the laser itself for transmitted light, the long-pass
@@ -131,10 +132,12 @@ TEST_F(ChannelAcquisition, TwoDetectorsOfOneLaserThenAnotherTrackThenABleachTrac
 
 TEST_F(ChannelAcquisition, FilterNamesGiveTheEmissionWhereTheyReadAsFilters) {
     // A long pass below the recipe's value; blanks around a band pass's dash; a wavelength no
-    // filter passes; a kind not known, whose channel takes its band in the header and history.
+    // filter passes, beside an infinite band; a kind not known, whose channel takes its band in the
+    // header and history.
     const LsmContent c = recording(
-        4, {track("T", {detector("Ch1", "LP 505"), detector("Ch2", "BP 500 - 550"),
-                        detector("Ch3", "LP 1e999"), detector("Ch4", "KP 685", 600, 700)},
+        4, {track("T",
+                  {detector("Ch1", "LP 505"), detector("Ch2", "BP 500 - 550"),
+                   detector("Ch3", "LP 1e999", 500, HUGE_VAL), detector("Ch4", "KP 685", 600, 700)},
                   {{488, 1}, {488, 1}, {488, 1}, {488, 1}})});
     const lsmtest::IcsContents ics = convert(c, {"-a"});
     EXPECT_EQ(ics.emission, std::vector<double>({510, 525, 510, 650}));
@@ -177,8 +180,8 @@ TEST_F(ChannelAcquisition, ImmersionOfTheObjectiveSetsTheRefractiveIndices) {
         EXPECT_DOUBLE_EQ(ics.lensRefractiveIndex, k.lens) << k.objective;
         EXPECT_DOUBLE_EQ(ics.mediumRefractiveIndex, k.medium) << k.objective;
         ASSERT_GE(ics.history.size(), 4u);
-        EXPECT_EQ(ics.history[3], std::make_pair(std::string("immersion"),
-                                                 std::string(k.immersion)));
+        EXPECT_EQ(ics.history[3],
+                  std::make_pair(std::string("immersion"), std::string(k.immersion)));
     }
     // The bands' centres, and texts of the file that would break a header line.
     LsmContent c = threeTracks();

@@ -64,9 +64,9 @@ TEST(ScanInfo, RecordingTreeGivesStartTimeWavelengthsAndTextsInFileOrder) {
 TEST(ScanInfo, EntriesOfEveryKind) {
     Bytes tree;
     lsmtest::appendScanBlockStart(tree, 0x10000000);
-    lsmtest::appendScanDouble(tree, 0x10000036, 1.25);  // 31 December 1899, 06:00
-    lsmtest::appendScanDouble(tree, 0x10000036, 1e9);   // beyond 9999: six -1 values
-    lsmtest::appendScanDouble(tree, 0x12345678, 7.0);   // unknown tag: ignored
+    lsmtest::appendScanDouble(tree, 0x10000036, 1.25);               // 31 December 1899, 06:00
+    lsmtest::appendScanDouble(tree, 0x10000036, 1e9);                // beyond 9999: six -1 values
+    lsmtest::appendScanDouble(tree, 0x12345678, 7.0);                // unknown tag: ignored
     lsmtest::appendScanEntry(tree, 0x10000040, 4, 6, {1, 2, 3, 4});  // consumes 4 bytes
     lsmtest::appendScanEntry(tree, 0x10000041, 2, 3, {'a', 'b', 'c'});  // no NUL
     lsmtest::appendScanEntry(tree, 0x10000042, 2, 0, {});
@@ -148,8 +148,8 @@ lsmtest::TrackContent trackOf(std::vector<int32_t> detectorFlags,
 }
 
 // The laser of each of channelCount channels, 0 where none is known.
-std::vector<double> lasersOf(const std::vector<lsmtest::TrackContent>& tracks,
-                             int32_t channelCount, const ScanInfoNumbers& numbers = {}) {
+std::vector<double> lasersOf(const std::vector<lsmtest::TrackContent>& tracks, int32_t channelCount,
+                             const ScanInfoNumbers& numbers = {}) {
     lsmtest::ScanInfoContent content;
     content.tracks = tracks;
     const ScanInfoTracks kept = tracksOf(lsmtest::scanInfoTree(content));

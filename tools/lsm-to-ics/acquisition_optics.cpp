@@ -24,7 +24,8 @@ std::string formatted(const char* format, double value) {
 }
 
 bool bandIsValid(const lsm::DetectionChannel& d) {
-    return d.bandStart && d.bandStop && *d.bandStart > 0 && *d.bandStop > *d.bandStart;
+    return d.bandStart && d.bandStop && *d.bandStart > 0 && *d.bandStop > *d.bandStart &&
+           std::isfinite(*d.bandStop);
 }
 
 // The band of bin channel (from 1) of channelCount bins of a spectral image's detected band.
@@ -196,8 +197,7 @@ void describeAcquisitionOptics(const std::string& objective,
                                IcsHeaderValues& v) {
     const Immersion immersion = immersionOf(objective, v.numericalAperture);
     if (immersion.lensRefractiveIndex) v.lensRefractiveIndex = immersion.lensRefractiveIndex;
-    if (immersion.mediumRefractiveIndex)
-        v.mediumRefractiveIndex = *immersion.mediumRefractiveIndex;
+    if (immersion.mediumRefractiveIndex) v.mediumRefractiveIndex = *immersion.mediumRefractiveIndex;
     if (!objective.empty()) v.history.emplace_back("objective", historyText(objective));
     v.history.emplace_back("immersion", immersion.name);
     for (size_t i = 0; i < channels.size(); ++i) {
