@@ -499,6 +499,9 @@ TEST_F(IcsSplit, CommandLinesOutsideTheInputAreRefusedBeforeAnyFileIsWritten) {
              tail},
         {"-i cell -o x -z 1 1 -c 1 -t 3 1 -s2",
          "An ICS export needs a time range whose start (3) does not lie above its end (1)." + tail},
+        // A mistyped mode word, which would otherwise write TIFF planes; negative values are not
+        // taken for options.
+        {"-i cell -o x -z -1 1 -c -2 -t 1 1 -s3", "Unknown option -s3." + tail},
     };
     for (const Refusal& refusal : refusals) {
         const RunResult r = run(refusal.args);

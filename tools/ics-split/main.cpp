@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "command_line.h"
 #include "ics_split.h"
@@ -33,26 +34,29 @@ Range readRange(char** values) {
 
 SplitOptions readCommandLine(int argc, char** argv) {
     SplitOptions options;
+    std::vector<bool> isValue(static_cast<size_t>(argc), false);
     for (int i = 0; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "-i") {
-            options.inputBase = cutAt(cli::optionValues(argc, argv, i, 1)[0], ".ics");
+            options.inputBase = cutAt(cli::takeValues(argc, argv, i, 1, isValue)[0], ".ics");
             options.hasInput = true;
             cli::printLine("input file : %s", options.inputBase.c_str());
         } else if (argument == "-o") {
-            options.outputBase = cutAt(cli::optionValues(argc, argv, i, 1)[0], ".");
+            options.outputBase = cutAt(cli::takeValues(argc, argv, i, 1, isValue)[0], ".");
             options.hasOutput = true;
             cli::printLine("output file : %s", options.outputBase.c_str());
         } else if (argument == "-z") {
-            options.z = readRange(cli::optionValues(argc, argv, i, 2));
+            options.z = readRange(cli::takeValues(argc, argv, i, 2, isValue));
             cli::printLine("zstart = %d ; zend = %d", options.z.start, options.z.end);
         } else if (argument == "-t") {
-            options.t = readRange(cli::optionValues(argc, argv, i, 2));
+            options.t = readRange(cli::takeValues(argc, argv, i, 2, isValue));
             cli::printLine("tstart = %d ; tend = %d", options.t.start, options.t.end);
         } else if (argument == "-c") {
             // The list ends at the next "-t", which the scan then meets as the time option.
-            for (int j = i + 1; j < argc && std::strcmp(argv[j], "-t") != 0; ++j)
+            for (int j = i + 1; j < argc && std::strcmp(argv[j], "-t") != 0; ++j) {
                 options.channels.push_back(cli::leadingInteger(argv[j]));
+                isValue[static_cast<size_t>(j)] = true;
+            }
         } else if (argument == "-TIF" || argument == "-TIFF" || argument == "-tif" ||
                    argument == "-tiff") {
             options.mode = tiffPlanes;
@@ -60,6 +64,8 @@ SplitOptions readCommandLine(int argc, char** argv) {
             options.mode = icsVersion2;
         } else if (argument == "-S1" || argument == "-s1") {
             options.mode = icsVersion1;
+        } else if (i > 0 && !isValue[static_cast<size_t>(i)] && argument[0] == '-') {
+            cli::unknownOption(argv[i]);
         }
     }
     if (!options.hasInput) cli::failWith(missingInput, usage);
