@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-enum OutputMode { icsVersion1 = 1, icsVersion2 = 2, tiffPlanes = 3 };
+enum OutputMode { icsVersion1 = 1, icsVersion2 = 2, tiffPlanes = 3, omeTiff = 4 };
 
 // A range of channel, time or slice numbers, counted from 1, both ends included.
 struct Range {
@@ -48,6 +48,7 @@ struct IcsInputInfo {
     double vx = 0, vy = 0, vz = 0, vt = 0;
     size_t significantBits = 0;
     double numericalAperture = 0;
+    double mediumRefractiveIndex = 0;
     std::vector<double> pinholeRadius, excitation, emission;  // one per channel-list entry
     std::string headerFileName;   // the file libics reads the header from
     std::string dataFileName;     // NAME.ids, or the file a version-2 header names
@@ -106,9 +107,10 @@ unsigned char* readGzipPlane(PlaneReader& reader, const IcsInputInfo& info, uint
 inline const char* const couldNotCreateTiff = "Could not create TIFF file %s!\nTerminating...";
 inline const char* const couldNotWriteTiff = "Could not write to TIFF file!\nTerminating...";
 
-// The exports: tiff_export.cpp and ics_export.cpp.
+// The exports: tiff_export.cpp, ics_export.cpp and ome_export.cpp.
 void exportTiffPlanes(const SplitOptions& options, const IcsInputInfo& info, PlaneReader& reader);
 void exportIcsSubset(const SplitOptions& options, const IcsInputInfo& info, PlaneReader& reader);
+void exportOmeTiff(const SplitOptions& options, const IcsInputInfo& info, PlaneReader& reader);
 
 // The tags of a page holding one plane of the input, as every TIFF export writes them.
 void setPlaneTags(TIFF* tiff, const IcsInputInfo& info);
@@ -118,3 +120,10 @@ void setPlaneTags(TIFF* tiff, const IcsInputInfo& info);
 void refuseEmptyRanges(const SplitOptions& options, const char* exportName);
 // Fatal when one of the outputs is a file of the input, which writing would destroy.
 void refuseOutputOverInput(const std::vector<std::string>& outputs, const IcsInputInfo& info);
+
+// The OME-XML of the first page: ome_xml.cpp.
+
+// The OME name of the samples' type; none for 64-bit integers and complex samples.
+const char* omePixelType(Ics_DataType dataType);
+// One Image of the chosen planes, its pages mapped in the order written.
+std::string omeXml(const SplitOptions& options, const IcsInputInfo& info, uint64_t pages);

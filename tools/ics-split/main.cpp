@@ -1,4 +1,5 @@
-// ics-split: a channel/time/z range of an ICS image as per-plane TIFF files or a smaller ICS image.
+// ics-split: a channel/time/z range of an ICS image as per-plane TIFF files, a smaller ICS image
+// or one OME-TIFF.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,9 +16,10 @@ namespace {
 const char* const usage =
     "usage: ics-split -i INPUT[.ics] -o NAME [-z ZSTART ZEND] [-t TSTART TEND] [-c CHANNEL... -t "
     "TSTART TEND]\n"
-    "                 [-tif|-tiff|-TIF|-TIFF | -s1|-S1 | -s2|-S2]\n"
+    "                 [-tif|-tiff|-TIF|-TIFF | -s1|-S1 | -s2|-S2 | -ome]\n"
     "  Without -z, -t or -c the whole extent of the input is taken. -tif (the default) writes\n"
-    "  NAME_chCCtTTTTzZZZ.tif per plane; -s1 writes NAME.ics and NAME.ids, -s2 one NAME.ics.";
+    "  NAME_chCCtTTTTzZZZ.tif per plane; -s1 writes NAME.ics and NAME.ids, -s2 one NAME.ics;\n"
+    "  -ome one OME-TIFF NAME.ome.tif of a page per plane.";
 const char* const missingInput = "The input is missing: give it with -i.\n%s";
 const char* const numberBelowOne =
     "Channel, time point and slice numbers start at 1 (%s %d).\nTerminating...";
@@ -64,6 +66,8 @@ SplitOptions readCommandLine(int argc, char** argv) {
             options.mode = icsVersion2;
         } else if (argument == "-S1" || argument == "-s1") {
             options.mode = icsVersion1;
+        } else if (argument == "-ome") {
+            options.mode = omeTiff;
         } else if (i > 0 && !isValue[static_cast<size_t>(i)] && argument[0] == '-') {
             cli::unknownOption(argv[i]);
         }
@@ -104,6 +108,8 @@ int main(int argc, char** argv) {
     completeRanges(options, info);
     if (options.mode == tiffPlanes)
         exportTiffPlanes(options, info, reader);
+    else if (options.mode == omeTiff)
+        exportOmeTiff(options, info, reader);
     else
         exportIcsSubset(options, info, reader);
     cli::printLine("complete");
