@@ -42,14 +42,15 @@ best_of_five() {
 
 # Prints one result line: name, seconds, MiB/s, peak memory, minor faults, and the ratio to the
 # floor's time for the same bytes (cat, or split -b for one file per plane); with "aim", whether
-# the copying mode meets its aims.
+# the copying mode meets its aims (with a number, the least ratio instead of 0.9).
 report() {
   local name=$1 bytes=$2 seconds=$3 peak=$4 faults=$5 floor_seconds=$6 aim=${7:-}
   awk -v n="$name" -v b="$bytes" -v s="$seconds" -v p="$peak" -v f="$faults" \
       -v c="$floor_seconds" -v aim="$aim" 'BEGIN {
     if (s < 0.001) s = 0.001
     verdict = ""
-    if (aim != "") verdict = (c / s >= 0.9 && p <= 2 + 8) ? "  aims met" : "  AIMS MISSED"
+    least = aim == "aim" ? 0.9 : aim + 0
+    if (aim != "") verdict = (c / s >= least && p <= 2 + 8) ? "  aims met" : "  AIMS MISSED"
     printf "  %-30s %6.3f s %8.1f MiB/s  peak %7.1f MiB  %8d faults  ratio %.2f%s\n",
            n, s, b / 1048576 / s, p, f, c / s, verdict }'
 }
@@ -111,6 +112,17 @@ measure_size() {
   report "ics-split -s1" "$pixels" "$s" "$p" "$f" "$cat_ids" aim
   read -r s p f < <(best_of_five "sub.ics sub.ids" "$tools/ics-split/ics-split" -i image -o sub -s2)
   report "ics-split -s2" "$pixels" "$s" "$p" "$f" "$cat_ids_after_header" aim
+  read -r s p f < <(best_of_five sub.ome.tif "$tools/ics-split/ics-split" -i image -o sub -ome)
+  local ome=$s
+  report "ics-split -ome" "$pixels" "$s" "$p" "$f" "$cat_ids" aim
+  # The same bytes as planes of 16 KiB, a page each: within twice the time of 2 MiB planes.
+  printf '\t\nics_version\t1.0\nfilename\tsmall\nlayout\tparameters\t4\nlayout\torder\tbits\tx\ty\tz
+layout\tsizes\t16\t128\t64\t%d\nlayout\tsignificant_bits\t16\nrepresentation\tformat\tinteger
+representation\tsign\tunsigned\nrepresentation\tbyte_order\t1\t2\nparameter\tlabels\tintensity\tx\ty\tz
+' $((pixels / 16384)) > small.ics
+  ln -sf image.ids small.ids
+  read -r s p f < <(best_of_five sub.ome.tif "$tools/ics-split/ics-split" -i small -o sub -ome)
+  report "ics-split -ome, 16 KiB planes" "$pixels" "$s" "$p" "$f" "$ome" 0.5
 
   read -r s p f < <(best_of_five cat.out sh -c 'cat planes/*.tif > cat.out')
   local cat_tif=$s
@@ -118,7 +130,7 @@ measure_size() {
   read -r s p f < <(best_of_five stack.ids "$tools/tiff-to-ids/tiff-to-ids" -i "$plane_count" \
                     planes/*.tif -o stack)
   report "tiff-to-ids" "$planes" "$s" "$p" "$f" "$cat_tif" aim
-  rm -rf cat.out out.* sub.* split stack.ids header
+  rm -rf cat.out out.* sub.* split stack.ids header small.*
   cd ..
 }
 
@@ -190,6 +202,8 @@ measure_gzip() {
   mkdir -p planes
   read -r s p f < <(best_of_five "planes/*" "$tools/ics-split/ics-split" -i gz -o planes/p)
   report "ics-split -tif of gzip" "$pixels" "$s" "$p" "$f" "$floor" aim
+  read -r s p f < <(best_of_five sub.ome.tif "$tools/ics-split/ics-split" -i gz -o sub -ome)
+  report "ics-split -ome of gzip" "$pixels" "$s" "$p" "$f" "$floor" aim
   cd ..
   rm -rf gzip
 }

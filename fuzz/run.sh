@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Fuzzes the four programs with AFL++: builds instrumented binaries (AddressSanitizer and
+# Fuzzes the four programs with AFL++, ics-split once with -s2 and once with -ome (as
+# ics-split-ome): builds instrumented binaries (AddressSanitizer and
 # UndefinedBehaviorSanitizer), seeds each from small valid files made by the tests' writers, and
 # runs each program for the given time. Findings land in build-fuzz/findings/PROGRAM/.
 #   bash fuzz/run.sh [SECONDS-PER-PROGRAM] [PROGRAM...]
@@ -10,7 +11,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-1200}
 shift || true
 programs=("$@")
-[ ${#programs[@]} -gt 0 ] || programs=(lsm-to-ics image-info ics-split tiff-to-ids)
+[ ${#programs[@]} -gt 0 ] || programs=(lsm-to-ics image-info ics-split ics-split-ome tiff-to-ids)
 
 if ! command -v afl-fuzz >/dev/null || ! command -v afl-clang-fast++ >/dev/null; then
   sudo=""
@@ -79,11 +80,13 @@ run_fuzzer() {
       cp "$work/seed_t1.lsm" "$work/one_t1.lsm" "$work/tracks_t1.lsm" "$seeds/"
       input="$work/input.lsm"
       target=("$afl/image-info/image-info" "$input") ;;
-    ics-split)
+    ics-split | ics-split-ome)
       cp "$work/image.ics" "$work/embedded.ics" "$work/gzipped.ics" "$seeds/"
       cp "$work/image.ids" "$work/in.ids"
       input="$work/in.ics"
-      target=("$afl/ics-split/ics-split" -i "$work/in" -o "$work/out" -s2) ;;
+      local mode=-s2
+      [ "$program" = ics-split-ome ] && mode=-ome
+      target=("$afl/ics-split/ics-split" -i "$work/in" -o "$work/out" "$mode") ;;
     tiff-to-ids)
       (cd "$work" && "$plain/tools/ics-split/ics-split" -i image -o plane -z 1 1 -t 1 1 -c 1 \
          -t 1 1 > /dev/null)

@@ -1,4 +1,4 @@
-// Broken ICS headers and data files, each read by ics-split in its three output modes.
+// Broken ICS headers and data files, each read by ics-split in its four output modes.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -441,6 +441,10 @@ TEST_P(IcsCorpus, IcsVersion1) {
 
 TEST_P(IcsCorpus, IcsVersion2) {
     corpus::expectOutcome(dir, icsSplit({"-s2"}, icsOutputs), GetParam().icsExport);
+}
+
+TEST_P(IcsCorpus, OmeTiff) {
+    corpus::expectOutcome(dir, icsSplit({"-ome"}, "out\\.ome\\.tif"), GetParam().tiffPlanes);
 }
 
 INSTANTIATE_TEST_SUITE_P(BadIcs, IcsCorpus, testing::ValuesIn(icsCases), corpus::CaseName());

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
-"""Checks with Debian's tifffile, an independent reader, that ics-split's TIFF planes of signed,
-floating-point and big-endian ICS images, also gzip-compressed by Python's gzip, read back as the
-same values."""
+"""Checks with Debian's tifffile, an independent reader, that ics-split's TIFF planes and OME-TIFF
+of signed, floating-point and big-endian ICS images, also gzip-compressed by Python's gzip, read
+back as the same values."""
 import gzip
 import os
 import subprocess
@@ -46,4 +46,13 @@ with tempfile.TemporaryDirectory() as folder:
             assert tif.byteorder == stored[0], (name, tif.byteorder)
             assert plane.dtype == numpy.dtype(stored).newbyteorder("="), (name, plane.dtype)
             assert numpy.array_equal(plane, values[1]), (name, plane, values[1])
-print("tifffile reads ics-split's signed, floating-point, big-endian and gzip planes as stored")
+        subprocess.run([ics_split, "-i", name, "-o", name + "_ome", "-ome"], cwd=folder,
+                       check=True, stdout=subprocess.DEVNULL)
+        with tifffile.TiffFile(os.path.join(folder, name + "_ome.ome.tif")) as tif:
+            series = tif.series[0]
+            assert tif.is_ome and tif.byteorder == stored[0], (name, tif.byteorder)
+            assert series.axes == "ZYX" and series.dtype == plane.dtype, (name, series)
+            assert numpy.array_equal(series.asarray(), values), (name, series.asarray())
+            assert ('BigEndian="%s"' % str(stored[0] == ">").lower()) in tif.ome_metadata, name
+print("tifffile reads ics-split's signed, floating-point, big-endian and gzip planes and OME-TIFFs "
+      "as stored")

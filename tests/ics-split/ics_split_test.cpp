@@ -499,6 +499,9 @@ TEST_F(IcsSplit, CommandLinesOutsideTheInputAreRefusedBeforeAnyFileIsWritten) {
              tail},
         {"-i cell -o x -z 1 1 -c 1 -t 3 1 -s2",
          "An ICS export needs a time range whose start (3) does not lie above its end (1)." + tail},
+        // A mistyped mode word, which would otherwise write TIFF planes; negative values are not
+        // taken for options.
+        {"-i cell -o x -z -1 1 -c -2 -t 1 1 -s3", "Unknown option -s3." + tail},
     };
     for (const Refusal& refusal : refusals) {
         const RunResult r = run(refusal.args);
@@ -706,7 +709,7 @@ TEST_F(IcsSplit, GzipImagesSplitAsTheirUncompressedTwins) {
     // A range from the middle with the channels backwards, and the whole image, which reaches
     // the stream's check.
     for (const std::string selection : {" -z 2 4 -c 2 1 -t 2 3", ""})
-        for (const std::string mode : {" -tif", " -s1", " -s2"}) {
+        for (const std::string mode : {" -tif", " -s1", " -s2", " -ome"}) {
             RunResult plain;
             std::vector<std::pair<std::string, Bytes>> plainFiles;
             for (const std::string& twin : twins) {
@@ -774,7 +777,7 @@ TEST_F(IcsSplit, DamagedGzipStreamsEndTheRunAfterTheirEarlierPlanes) {
         Bytes kept;
         for (int z = 0; z < d.planesKept; ++z)
             kept.insert(kept.end(), planes[z].begin(), planes[z].end());
-        for (const std::string mode : {" -tif", " -s1"}) {
+        for (const std::string mode : {" -tif", " -s1", " -ome"}) {
             const RunResult r = run("-i " + d.name + " -o x" + d.name + mode);
             EXPECT_EQ(r.status, d.message.empty() ? 0 : 1) << d.name << mode;
             EXPECT_EQ(r.err, d.message) << d.name << mode;

@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 namespace cli {
 
@@ -59,6 +60,20 @@ inline char** optionValues(int argc, char** argv, int at, int count) {
     if (at + count >= argc)
         failWith("Option %s needs %d value(s) after it.\nTerminating...", argv[at], count);
     return argv + at + 1;
+}
+
+// The count values after the option at position at, each marked as a value: a value such as a
+// negative number is no unknown option, though the scan still meets it as a candidate word.
+inline char** takeValues(int argc, char** argv, int at, int count, std::vector<bool>& isValue) {
+    char** values = optionValues(argc, argv, at, count);
+    for (int k = 1; k <= count; ++k) isValue[static_cast<size_t>(at + k)] = true;
+    return values;
+}
+
+// A word beginning with "-" where no option and no value stands: refused, for a mistyped option
+// would otherwise be ignored or taken for a name.
+[[noreturn]] inline void unknownOption(const char* word) {
+    failWith("Unknown option %s.\nTerminating...", word);
 }
 
 }  // namespace cli

@@ -7,8 +7,8 @@
 
 namespace {
 
-const char* const emptyRangeForIcs =
-    "An ICS export needs a %s range whose start (%d) does not lie above its end "
+const char* const emptyRange =
+    "An %s export needs a %s range whose start (%d) does not lie above its end "
     "(%d).\nTerminating...";
 const char* const outputIsInput =
     "The output %s is the input file %s; give another name after -o.\nTerminating...";
@@ -20,17 +20,6 @@ bool sameFile(const std::string& a, const std::string& b) {
     struct stat first, second;
     return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
-// An ICS export onto its own input would destroy it: the output name is cut at its first ".",
-// so "-o cell.part" names cell.ics and cell.ids, and a link can lead there too.
-void refuseOutputOverInput(const SplitOptions& options, const IcsInputInfo& info) {
-    for (const char* outputExtension : {".ics", ".ids"})
-        for (const std::string& input : {info.headerFileName, info.dataFileName}) {
-            const std::string output = options.outputBase + outputExtension;
-            if (sameFile(output, input))
-                cli::failWith(outputIsInput, output.c_str(), input.c_str());
-        }
 }
 
 int countOf(const Range& range) {
@@ -68,12 +57,26 @@ IcsHeaderValues subsetHeaderValues(const SplitOptions& options, const IcsInputIn
 
 }  // namespace
 
-void exportIcsSubset(const SplitOptions& options, const IcsInputInfo& info, PlaneReader& reader) {
-    requireLibicsFileName(options.outputBase + ".ids");
-    refuseOutputOverInput(options, info);
+// The output name is cut at its first ".", so "-o cell.part" names cell.ics and cell.ids, and a
+// link can lead to the input too.
+void refuseOutputOverInput(const std::vector<std::string>& outputs, const IcsInputInfo& info) {
+    for (const std::string& output : outputs)
+        for (const std::string& input : {info.headerFileName, info.dataFileName})
+            if (sameFile(output, input))
+                cli::failWith(outputIsInput, output.c_str(), input.c_str());
+}
+
+void refuseEmptyRanges(const SplitOptions& options, const char* exportName) {
     for (const auto& [name, range] :
          {std::make_pair("slice", options.z), std::make_pair("time", options.t)})
-        if (range.start > range.end) cli::failWith(emptyRangeForIcs, name, range.start, range.end);
+        if (range.start > range.end)
+            cli::failWith(emptyRange, exportName, name, range.start, range.end);
+}
+
+void exportIcsSubset(const SplitOptions& options, const IcsInputInfo& info, PlaneReader& reader) {
+    requireLibicsFileName(options.outputBase + ".ids");
+    refuseOutputOverInput({options.outputBase + ".ics", options.outputBase + ".ids"}, info);
+    refuseEmptyRanges(options, "ICS");
     // libics writes the header in this machine's byte order, whatever the samples' order is.
     if (info.bigEndianSamples != hostIsBigEndian())
         cli::failWith(foreignByteOrder, info.bigEndianSamples ? "big" : "little");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <libics.h>
+#include <tiffio.h>
 #include <zlib.h>
 
 #include <cstdint>
@@ -10,7 +11,7 @@
 #include <string>
 #include <vector>
 
-enum OutputMode { icsVersion1 = 1, icsVersion2 = 2, tiffPlanes = 3 };
+enum OutputMode { icsVersion1 = 1, icsVersion2 = 2, tiffPlanes = 3, omeTiff = 4 };
 
 // A range of channel, time or slice numbers, counted from 1, both ends included.
 struct Range {
@@ -47,6 +48,7 @@ struct IcsInputInfo {
     double vx = 0, vy = 0, vz = 0, vt = 0;
     size_t significantBits = 0;
     double numericalAperture = 0;
+    double mediumRefractiveIndex = 0;
     std::vector<double> pinholeRadius, excitation, emission;  // one per channel-list entry
     std::string headerFileName;   // the file libics reads the header from
     std::string dataFileName;     // NAME.ids, or the file a version-2 header names
@@ -101,6 +103,27 @@ bool hostIsBigEndian();
 // check when the plane is the image's last. Fatal when the stream is corrupt or ends first.
 unsigned char* readGzipPlane(PlaneReader& reader, const IcsInputInfo& info, uint64_t offset);
 
-// The exports: tiff_export.cpp and ics_export.cpp.
+// The messages of a TIFF file that cannot be made, in both TIFF exports.
+inline const char* const couldNotCreateTiff = "Could not create TIFF file %s!\nTerminating...";
+inline const char* const couldNotWriteTiff = "Could not write to TIFF file!\nTerminating...";
+
+// The exports: tiff_export.cpp, ics_export.cpp and ome_export.cpp.
 void exportTiffPlanes(const SplitOptions& options, const IcsInputInfo& info, PlaneReader& reader);
 void exportIcsSubset(const SplitOptions& options, const IcsInputInfo& info, PlaneReader& reader);
+void exportOmeTiff(const SplitOptions& options, const IcsInputInfo& info, PlaneReader& reader);
+
+// The tags of a page holding one plane of the input, as every TIFF export writes them.
+void setPlaneTags(TIFF* tiff, const IcsInputInfo& info);
+
+// Fatal when a range of the options is empty: an export of one image needs a plane of each. The
+// message names the export ("ICS").
+void refuseEmptyRanges(const SplitOptions& options, const char* exportName);
+// Fatal when one of the outputs is a file of the input, which writing would destroy.
+void refuseOutputOverInput(const std::vector<std::string>& outputs, const IcsInputInfo& info);
+
+// The OME-XML of the first page: ome_xml.cpp.
+
+// The OME name of the samples' type; none for 64-bit integers and complex samples.
+const char* omePixelType(Ics_DataType dataType);
+// One Image of the chosen planes, its pages mapped in the order written.
+std::string omeXml(const SplitOptions& options, const IcsInputInfo& info, uint64_t pages);

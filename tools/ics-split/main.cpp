@@ -1,9 +1,11 @@
-// ics-split: a channel/time/z range of an ICS image as per-plane TIFF files or a smaller ICS image.
+// ics-split: a channel/time/z range of an ICS image as per-plane TIFF files, a smaller ICS image
+// or one OME-TIFF.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "command_line.h"
 #include "ics_split.h"
@@ -14,9 +16,10 @@ namespace {
 const char* const usage =
     "usage: ics-split -i INPUT[.ics] -o NAME [-z ZSTART ZEND] [-t TSTART TEND] [-c CHANNEL... -t "
     "TSTART TEND]\n"
-    "                 [-tif|-tiff|-TIF|-TIFF | -s1|-S1 | -s2|-S2]\n"
+    "                 [-tif|-tiff|-TIF|-TIFF | -s1|-S1 | -s2|-S2 | -ome]\n"
     "  Without -z, -t or -c the whole extent of the input is taken. -tif (the default) writes\n"
-    "  NAME_chCCtTTTTzZZZ.tif per plane; -s1 writes NAME.ics and NAME.ids, -s2 one NAME.ics.";
+    "  NAME_chCCtTTTTzZZZ.tif per plane; -s1 writes NAME.ics and NAME.ids, -s2 one NAME.ics;\n"
+    "  -ome one OME-TIFF NAME.ome.tif of a page per plane.";
 const char* const missingInput = "The input is missing: give it with -i.\n%s";
 const char* const numberBelowOne =
     "Channel, time point and slice numbers start at 1 (%s %d).\nTerminating...";
@@ -33,26 +36,29 @@ Range readRange(char** values) {
 
 SplitOptions readCommandLine(int argc, char** argv) {
     SplitOptions options;
+    std::vector<bool> isValue(static_cast<size_t>(argc), false);
     for (int i = 0; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "-i") {
-            options.inputBase = cutAt(cli::optionValues(argc, argv, i, 1)[0], ".ics");
+            options.inputBase = cutAt(cli::takeValues(argc, argv, i, 1, isValue)[0], ".ics");
             options.hasInput = true;
             cli::printLine("input file : %s", options.inputBase.c_str());
         } else if (argument == "-o") {
-            options.outputBase = cutAt(cli::optionValues(argc, argv, i, 1)[0], ".");
+            options.outputBase = cutAt(cli::takeValues(argc, argv, i, 1, isValue)[0], ".");
             options.hasOutput = true;
             cli::printLine("output file : %s", options.outputBase.c_str());
         } else if (argument == "-z") {
-            options.z = readRange(cli::optionValues(argc, argv, i, 2));
+            options.z = readRange(cli::takeValues(argc, argv, i, 2, isValue));
             cli::printLine("zstart = %d ; zend = %d", options.z.start, options.z.end);
         } else if (argument == "-t") {
-            options.t = readRange(cli::optionValues(argc, argv, i, 2));
+            options.t = readRange(cli::takeValues(argc, argv, i, 2, isValue));
             cli::printLine("tstart = %d ; tend = %d", options.t.start, options.t.end);
         } else if (argument == "-c") {
             // The list ends at the next "-t", which the scan then meets as the time option.
-            for (int j = i + 1; j < argc && std::strcmp(argv[j], "-t") != 0; ++j)
+            for (int j = i + 1; j < argc && std::strcmp(argv[j], "-t") != 0; ++j) {
                 options.channels.push_back(cli::leadingInteger(argv[j]));
+                isValue[static_cast<size_t>(j)] = true;
+            }
         } else if (argument == "-TIF" || argument == "-TIFF" || argument == "-tif" ||
                    argument == "-tiff") {
             options.mode = tiffPlanes;
@@ -60,6 +66,10 @@ SplitOptions readCommandLine(int argc, char** argv) {
             options.mode = icsVersion2;
         } else if (argument == "-S1" || argument == "-s1") {
             options.mode = icsVersion1;
+        } else if (argument == "-ome") {
+            options.mode = omeTiff;
+        } else if (i > 0 && !isValue[static_cast<size_t>(i)] && argument[0] == '-') {
+            cli::unknownOption(argv[i]);
         }
     }
     if (!options.hasInput) cli::failWith(missingInput, usage);
@@ -98,6 +108,8 @@ int main(int argc, char** argv) {
     completeRanges(options, info);
     if (options.mode == tiffPlanes)
         exportTiffPlanes(options, info, reader);
+    else if (options.mode == omeTiff)
+        exportOmeTiff(options, info, reader);
     else
         exportIcsSubset(options, info, reader);
     cli::printLine("complete");

@@ -356,6 +356,7 @@ IcsInputInfo readInputHeader(SplitOptions& options) {
     locateData(ics, options, info);
     IcsGetSignificantBits(ics, &info.significantBits);
     info.numericalAperture = IcsGetSensorNumAperture(ics);
+    info.mediumRefractiveIndex = IcsGetSensorMediumRI(ics);
     if (options.channels.empty()) takeEveryChannel(options, info);
     for (int channel : options.channels) {
         info.pinholeRadius.push_back(IcsGetSensorPinholeRadius(ics, channel - 1));

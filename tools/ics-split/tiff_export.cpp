@@ -9,9 +9,6 @@
 
 namespace {
 
-const char* const couldNotCreateTiff = "Could not create TIFF file %s!\nTerminating...";
-const char* const couldNotWriteTiff = "Could not write to TIFF file!\nTerminating...";
-
 // The number written right-aligned in at least width digits, zero-filled.
 std::string zeroFilled(int number, int width) {
     char digits[16];
@@ -46,15 +43,7 @@ void writeTiffPlane(const std::string& name, const IcsInputInfo& info, PlaneRead
     // The file takes the samples' byte order, so that their bytes are copied unchanged.
     TIFF* tiff = TIFFOpen(name.c_str(), info.bigEndianSamples ? "wb" : "wl");
     if (!tiff) cli::failWith(couldNotCreateTiff, name.c_str());
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, info.X);
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, info.Y);
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(info.sampleBytes * 8));
-    TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-    const uint16_t sampleFormat = sampleFormatOf(info.dataType);
-    if (sampleFormat != SAMPLEFORMAT_UINT) TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, sampleFormat);
+    setPlaneTags(tiff, info);
     // Each raw write appends to the strip. A decoded plane goes out in pieces, a plane read
     // from the input whole: each way is the faster one for it, as measured.
     const uint64_t pieceBytes = info.gzipData ? icsout::writePieceBytes : info.planeBytes;
@@ -67,6 +56,18 @@ void writeTiffPlane(const std::string& name, const IcsInputInfo& info, PlaneRead
 }
 
 }  // namespace
+
+void setPlaneTags(TIFF* tiff, const IcsInputInfo& info) {
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, info.X);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, info.Y);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(info.sampleBytes * 8));
+    TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    const uint16_t sampleFormat = sampleFormatOf(info.dataType);
+    if (sampleFormat != SAMPLEFORMAT_UINT) TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, sampleFormat);
+}
 
 void exportTiffPlanes(const SplitOptions& options, const IcsInputInfo& info, PlaneReader& reader) {
     for (int k : options.channels)

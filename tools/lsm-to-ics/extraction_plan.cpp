@@ -27,7 +27,6 @@ const char* const noInputFile =
 const char* const acquisitionOpticsEcho =
     "acquisition optics: emission from each channel's detection, refractive indices from the "
     "objective's immersion";
-const char* const unknownOption = "Unknown option %s.\nTerminating...";
 const char* const filesAndSeries =
     "Input files are named either one by one or as a series with -e, not both (%s).\n"
     "Terminating...";
@@ -89,13 +88,7 @@ struct GivenOptions {
     bool slices = false, channels = false, time = false, position = false;
 };
 
-// The count values after the option at position at, each marked as a value: a value is never
-// an input file, though the scan still meets it as a candidate option word.
-char** takeValues(int argc, char** argv, int at, int count, std::vector<bool>& isValue) {
-    char** values = cli::optionValues(argc, argv, at, count);
-    for (int k = 1; k <= count; ++k) isValue[static_cast<size_t>(at + k)] = true;
-    return values;
-}
+using cli::takeValues;
 
 // Reads every argument into the plan; an argument that is neither an option word nor a value
 // is an input file, or refused when it begins with "-". Returns the files named so.
@@ -155,7 +148,7 @@ std::vector<std::string> scanArguments(int argc, char** argv, ExtractionPlan& pl
             plan.icsVersion = 2;
         } else if (i > 0 && !isValue[static_cast<size_t>(i)]) {
             // "-" alone too: the planes are read at offsets, which standard input cannot give.
-            if (argument[0] == '-') cli::failWith(unknownOption, argv[i]);
+            if (argument[0] == '-') cli::unknownOption(argv[i]);
             namedFiles.push_back(argument);
         }
     }

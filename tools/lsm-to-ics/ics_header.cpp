@@ -95,11 +95,6 @@ int openPlaneDataFile(const std::string& name, bool emptied) {
     return file;
 }
 
-// Where the kernel cannot copy between the two files (some file systems, or a pipe as input).
-bool kernelCannotCopy(int error) {
-    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
-}
-
 void appendPlaneByReading(const OutputData& output, int input, off_t position, size_t planeBytes) {
     // One buffer serves every plane copied this way: a new one would cost its pages again.
     static unsigned char* plane = nullptr;
@@ -120,6 +115,10 @@ void appendPlaneByReading(const OutputData& output, int input, off_t position, s
 }
 
 }  // namespace
+
+bool icsout::kernelCannotCopy(int error) {
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
 
 std::vector<size_t> icsLayoutSizes(size_t columns, size_t rows, size_t zCount, size_t timeCount,
                                    size_t channelCount) {
@@ -205,7 +204,7 @@ void appendPlaneFrom(const OutputData& output, int input, uint64_t offset, size_
     auto position = static_cast<off_t>(offset);
     while (planeBytes > 0) {
         const ssize_t copied = sendfile(output.file, input, &position, planeBytes);
-        if (copied < 0 && kernelCannotCopy(errno)) {
+        if (copied < 0 && icsout::kernelCannotCopy(errno)) {
             appendPlaneByReading(output, input, position, planeBytes);
             return;
         }

@@ -17,6 +17,9 @@ inline const char* const couldNotReadPlane = "Could not read all data into buffe
 // decoded plane of megabytes into the page cache markedly more slowly than the same bytes in
 // pieces (a plane just read from a file goes faster whole).
 inline constexpr size_t writePieceBytes = 256 * 1024;
+// Whether a failed kernel copy means that the kernel cannot copy between the two files (some
+// file systems, or a pipe as input), so that the bytes must be read and written.
+bool kernelCannotCopy(int error);
 }  // namespace icsout
 
 // Sensor values of one output channel. Without an excitation wavelength the channel gets no
