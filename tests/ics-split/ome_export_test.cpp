@@ -111,6 +111,8 @@ TEST_F(OmeExport, PagesHoldThePlanesInOrderAndTheFirstDescribesTheImage) {
     const std::vector<Page> pages = readPages(dir.file("sub/a&b.ome.tif"), &bigEndian);
     ASSERT_EQ(pages.size(), 4u);
     EXPECT_FALSE(bigEndian);
+    // A small image's strips follow the header, without the hole that aligns large ones.
+    EXPECT_LT(lsmtest::readBytes(dir.file("sub/a&b.ome.tif")).size(), 4096u);
     // Planes (k, t, z) at index 6 (k - 1) + 3 (t - 1) + z - 1.
     const int planes[] = {10, 11, 4, 5};
     for (size_t p = 0; p < pages.size(); ++p) {

@@ -32,6 +32,10 @@ constexpr size_t bufferBytes = 1 << 20;
 // stored uncompressed): the kernel then copies its cache's large pages whole, markedly faster,
 // as measured.
 constexpr uint64_t stripsAlignment = 64 * 1024;
+// Images smaller than this gain nothing from the alignment and would carry its hole: their
+// strips follow the header, of 16 bytes at the most (BigTIFF's).
+constexpr uint64_t smallestAlignedImage = 1 << 20;
+constexpr uint64_t headerRoom = 16;
 // A run of strips copied at once: long enough that the calls cost nothing beside the copying,
 // short enough that the progress lines keep pace with the file.
 constexpr uint64_t longestRun = 64 << 20;
@@ -61,8 +65,9 @@ struct OmeFile {
     CopyRun run;
 };
 
-// libtiff hands the bytes of a strip to the write procedure without reading them: a strip that
-// the kernel copies is handed over as this byte, and the procedure copies the input's plane.
+// libtiff (4.x, as Debian's 4.5) hands the bytes of a raw strip to the write procedure without
+// reading or copying them: a strip that the kernel copies is handed over as this byte, and the
+// procedure copies the input's plane.
 unsigned char kernelCopyMark = 0;
 
 OmeFile& fileOf(thandle_t handle) {
@@ -87,6 +92,11 @@ bool flush(OmeFile& f) {
     return written;
 }
 
+// The input ended before a plane that was there when the run began: it was cut meanwhile.
+[[noreturn]] void failShortInput() {
+    cli::fail(icsout::couldNotReadPlane);
+}
+
 // Copies the run by the kernel, or where it cannot copy between the two files, reads and writes
 // it through the buffer.
 bool copyRun(OmeFile& f) {
@@ -99,7 +109,8 @@ bool copyRun(OmeFile& f) {
     while (left > 0) {
         const ssize_t copied = sendfile(f.fd, f.input, &from, static_cast<size_t>(left));
         if (copied < 0 && icsout::kernelCannotCopy(errno)) break;
-        if (copied <= 0) return false;
+        if (copied == 0) failShortInput();
+        if (copied < 0) return false;
         left -= static_cast<uint64_t>(copied);
     }
     if (left == 0) return true;
@@ -108,7 +119,8 @@ bool copyRun(OmeFile& f) {
     for (uint64_t at = run.to + run.bytes - left; left > 0;) {
         const auto piece = static_cast<size_t>(std::min<uint64_t>(left, bufferBytes));
         const ssize_t got = pread(f.input, f.buffer.data(), piece, from);
-        if (got <= 0 || !writeAt(f.fd, f.buffer.data(), static_cast<uint64_t>(got), at))
+        if (got == 0) failShortInput();
+        if (got < 0 || !writeAt(f.fd, f.buffer.data(), static_cast<uint64_t>(got), at))
             return false;
         from += got;
         at += static_cast<uint64_t>(got);
@@ -228,12 +240,11 @@ uint64_t pageCount(const SplitOptions& options) {
     return pages;
 }
 
-// Where the directories start: after the strips of every page.
-uint64_t directoriesStart(uint64_t stripsStart, const IcsInputInfo& info, uint64_t pages) {
+// The bytes of the range's planes, which with the strips' start leave room for the
+// directories within a file's largest offset.
+uint64_t stripsBytes(const IcsInputInfo& info, uint64_t pages) {
     uint64_t bytes = 0;
-    if (__builtin_mul_overflow(pages, info.planeBytes, &bytes) ||
-        // room for the directories within a file's largest offset
-        __builtin_add_overflow(bytes, stripsStart, &bytes) || bytes > INT64_MAX / 2)
+    if (__builtin_mul_overflow(pages, info.planeBytes, &bytes) || bytes > INT64_MAX / 4)
         cli::failWith(tooManyBytes, static_cast<unsigned long long>(pages),
                       static_cast<unsigned long long>(info.planeBytes));
     return bytes;
@@ -277,8 +288,11 @@ void exportOmeTiff(const SplitOptions& options, const IcsInputInfo& info, PlaneR
     OmeFile file;
     const uint64_t firstPlane =
         planeOffset(info, options.channels[0], options.t.start, options.z.start);
-    file.stripsEnd = stripsAlignment + firstPlane % stripsAlignment;
-    file.end = directoriesStart(file.stripsEnd, info, pages);
+    const uint64_t strips = stripsBytes(info, pages);
+    file.stripsEnd =
+        strips < smallestAlignedImage ? headerRoom : stripsAlignment + firstPlane % stripsAlignment;
+    // The directories follow the strips of every page.
+    file.end = file.stripsEnd + strips;
     // The file takes the samples' byte order, so that their bytes are copied unchanged.
     const char* mode = needsBigTiff(file.end, pages, xml.size())
                            ? (info.bigEndianSamples ? "w8b" : "w8l")
