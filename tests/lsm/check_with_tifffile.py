@@ -84,6 +84,22 @@ def check_tracks(tracks, channels):
     assert [c["Wavelength"] for c in bleach["IlluminationChannels"]] == [405], bleach
 
 
+def check_colors_and_stamps(info, options, channels, frames):
+    """The blocks of make-lsm-series -colors and -stamps where asked, else none."""
+    colors = [[255, 0, 0, 0], [0, 255, 0, 0], [0, 0, 0, 0], [0, 0, 255, 0]]
+    if "-colors" in options:
+        block = info["ChannelColors"]
+        assert block["Colors"] == [colors[ch % 4] for ch in range(channels)], block
+        assert block["ColorNames"] == ["Ch%d-T%d" % (ch + 1, ch + 1)
+                                       for ch in range(channels)], block
+    else:
+        assert info["OffsetChannelColors"] == 0, info
+    if "-stamps" in options:
+        assert list(info["TimeStamps"]) == [1000 + 2.5 * f for f in range(frames)], info
+    else:
+        assert info["OffsetTimeStamps"] == 0, info
+
+
 make_series = sys.argv[1]
 with tempfile.TemporaryDirectory() as folder:
     pattern = os.path.join(folder, "cell_t?.lsm")
@@ -98,14 +114,16 @@ with tempfile.TemporaryDirectory() as folder:
     # software wrote it, where TIFF keeps the two values inside the entry. tifffile names the axes
     # in the order of the scan type (T, C, Z), drops those of size 1, and fills its array with the
     # images in file order: frame, slice, channel. A file of two channels stores their depths
-    # at an offset, as tifffile expects, and a track per channel.
+    # at an offset, as tifffile expects, and a track per channel. The time lapse of 3 channels
+    # and the file of tracks carry the channel-colours and time-stamps blocks.
     for options, width, height, positions, frames, slices, channels, bits, axes in (
             ([], 12, 5, 1, 1, 3, 1, 16, "ZYX"), ([], 7, 3, 1, 1, 2, 3, 8, "CZYX"),
-            ([], 7, 5, 1, 4, 2, 3, 16, "TCZYX"), ([], 6, 4, 1, 5, 1, 1, 8, "TYX"),
+            (["-colors", "-stamps"], 7, 5, 1, 4, 2, 3, 16, "TCZYX"),
+            ([], 6, 4, 1, 5, 1, 1, 8, "TYX"),
             (["-lzw2"], 12, 5, 1, 1, 3, 1, 16, "ZYX"), (["-lzw"], 7, 5, 1, 4, 2, 3, 16, "TCZYX"),
             (["-lzw", "-p", "3"], 6, 4, 3, 2, 2, 3, 16, "PTCZYX"),
             (["-line", "-lzw2"], 64, 1, 1, 300, 1, 1, 16, "TYX"),
-            (["-tracks", "-depths-apart"], 7, 3, 1, 1, 2, 2, 8, "CZYX")):
+            (["-tracks", "-depths-apart", "-colors", "-stamps"], 7, 3, 1, 1, 2, 2, 8, "CZYX")):
         frames_option = ["-t", str(frames)] if frames > 1 else []
         subprocess.run([make_series] + options + frames_option +
                        [pattern, "1", str(width), str(height), str(slices), str(channels),
@@ -121,6 +139,7 @@ with tempfile.TemporaryDirectory() as folder:
             scan = info["ScanInformation"]
             assert scan["Objective"] == "Plan-Apochromat 63x/1.40 Oil DIC M27", scan
             assert abs(scan["Sample0time"] - 46364.395833333336) < 1e-9, scan  # 2026-12-08 09:30
+            check_colors_and_stamps(info, options, channels, frames)
             if "-tracks" in options:
                 check_tracks(scan["Tracks"], channels)
             else:

@@ -16,6 +16,7 @@ constexpr uint32_t lsmMagic = 0x00400494C;
 constexpr size_t tiffEntrySize = 12;
 constexpr uint16_t lzwCompression = 5;
 constexpr uint32_t dimensionPAt = 264, dimensionMAt = 268;
+constexpr uint32_t channelColorsAt = 108, timeStampsAt = 132;  // offsets in the information block
 
 uint32_t directorySize(size_t entryCount) {
     return static_cast<uint32_t>(2 + tiffEntrySize * entryCount + 4);
@@ -151,10 +152,23 @@ void appendLsmInfo(Bytes& out, const LsmContent& c, const LsmLayout& layout) {
     out.resize(start + c.infoBlockSize, 0);
     if (c.infoBlockSize >= dimensionPAt + 4) put32(out, start + dimensionPAt, c.positions);
     if (c.infoBlockSize >= dimensionMAt + 4) put32(out, start + dimensionMAt, c.tiles);
+    if (c.infoBlockSize >= channelColorsAt + 4)
+        put32(out, start + channelColorsAt, layout.channelColors);
+    if (c.infoBlockSize >= timeStampsAt + 4) put32(out, start + timeStampsAt, layout.timeStamps);
 }
 
 Bytes scanInfoOf(const LsmContent& c) {
     return c.rawScanInfo.empty() ? scanInfoTree(c.scanInfo) : c.rawScanInfo;
+}
+
+Bytes channelColorsOf(const LsmContent& c) {
+    if (!c.rawChannelColors.empty()) return c.rawChannelColors;
+    return c.channelColors.empty() ? Bytes{} : channelColorsBlock(c.channelColors);
+}
+
+Bytes timeStampsOf(const LsmContent& c) {
+    if (!c.rawTimeStamps.empty()) return c.rawTimeStamps;
+    return c.timeStamps.empty() ? Bytes{} : timeStampsBlock(c.timeStamps);
 }
 
 // Places everything in front of the pixel data; the strips are placed as they are written.
@@ -180,7 +194,13 @@ void planLayout(const LsmContent& c, LsmLayout& layout) {
     layout.lsmInfo = position;
     position += c.infoBlockSize;
     layout.scanInfo = position;
-    layout.pixelData = position + scanInfoOf(c).size();
+    position += static_cast<uint32_t>(scanInfoOf(c).size());
+    const auto colorsSize = static_cast<uint32_t>(channelColorsOf(c).size());
+    layout.channelColors = colorsSize > 0 ? position : 0;
+    position += colorsSize;
+    const auto stampsSize = static_cast<uint32_t>(timeStampsOf(c).size());
+    layout.timeStamps = stampsSize > 0 ? position : 0;
+    layout.pixelData = position + stampsSize;
     layout.fileSize = layout.pixelData;
     layout.imageStrips.assign(images, std::vector<uint64_t>(c.channels));
     layout.imageStripBytes = layout.imageStrips;
@@ -205,8 +225,8 @@ Bytes metadata(const LsmContent& c, const LsmLayout& layout) {
     }
     for (uint32_t image = 0; image < images; ++image) appendImageArrays(out, c, layout, image);
     appendLsmInfo(out, c, layout);
-    const Bytes scanInfo = scanInfoOf(c);
-    out.insert(out.end(), scanInfo.begin(), scanInfo.end());
+    for (const Bytes& block : {scanInfoOf(c), channelColorsOf(c), timeStampsOf(c)})
+        out.insert(out.end(), block.begin(), block.end());
     return out;
 }
 
@@ -538,6 +558,33 @@ Bytes scanInfoTree(const ScanInfoContent& s) {
     appendScanBlockEnd(tree);
     appendScanBlockEnd(tree);
     return tree;
+}
+
+Bytes channelColorsBlock(const std::vector<ChannelColorContent>& channels) {
+    constexpr uint32_t colorsStart = 40;  // after the header and 16 reserved bytes
+    const auto count = static_cast<uint32_t>(channels.size());
+    Bytes block(colorsStart, 0);
+    put32(block, 4, count);
+    put32(block, 8, count);
+    put32(block, 12, colorsStart);
+    put32(block, 16, colorsStart + 4 * count);
+    for (const ChannelColorContent& channel : channels)
+        block.insert(block.end(), {channel.red, channel.green, channel.blue, 0});
+    for (const ChannelColorContent& channel : channels) {
+        append32(block, static_cast<uint32_t>(channel.name.size() + 1));
+        block.insert(block.end(), channel.name.begin(), channel.name.end());
+        block.push_back(0);
+    }
+    put32(block, 0, static_cast<uint32_t>(block.size()));
+    return block;
+}
+
+Bytes timeStampsBlock(const std::vector<double>& stamps) {
+    Bytes block;
+    append32(block, static_cast<uint32_t>(8 + 8 * stamps.size()));
+    append32(block, static_cast<uint32_t>(stamps.size()));
+    for (double stamp : stamps) appendDouble(block, stamp);
+    return block;
 }
 
 void append16(Bytes& bytes, uint16_t value) { appendLittleEndian(bytes, value, 2); }

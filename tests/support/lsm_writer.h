@@ -49,6 +49,14 @@ struct ScanInfoContent {
     std::vector<TrackContent> tracks;
 };
 
+// A channel's display colour and name in the channel-colours block.
+struct ChannelColorContent {
+    uint8_t red = 0;
+    uint8_t green = 0;
+    uint8_t blue = 0;
+    std::string name;
+};
+
 struct LsmContent {
     uint32_t width = 8;
     uint32_t height = 4;
@@ -79,6 +87,12 @@ struct LsmContent {
     uint32_t seed = 0;   // varies the pixel values, for example per time point
     ScanInfoContent scanInfo;
     Bytes rawScanInfo;   // when not empty, written instead of the tree made from scanInfo
+    // The channel-colours and time-stamps blocks, each written after the scan information with
+    // its offset in the information block where not empty; the raw bytes instead where given.
+    std::vector<ChannelColorContent> channelColors;
+    std::vector<double> timeStamps;  // seconds
+    Bytes rawChannelColors;
+    Bytes rawTimeStamps;
 };
 
 // Where the parts of a built file lie.
@@ -88,6 +102,8 @@ struct LsmLayout {
     uint32_t lsmEntry = 0;              // start of the LSM entry in the first directory
     uint32_t lsmInfo = 0;
     uint32_t scanInfo = 0;
+    uint32_t channelColors = 0;  // 0 where not written
+    uint32_t timeStamps = 0;
     uint64_t pixelData = 0;
     uint64_t planeBytes = 0;            // of channel 0, uncompressed
     // Uncompressed files of one position and depth, one image per plane: from one image of a
@@ -133,6 +149,12 @@ void appendScanDouble(Bytes& bytes, uint32_t tag, double value);
 void appendScanInteger(Bytes& bytes, uint32_t tag, uint32_t value);
 void appendScanEntry(Bytes& bytes, uint32_t tag, uint32_t type, uint32_t size, const Bytes& data);
 Bytes scanInfoTree(const ScanInfoContent& scanInfo);
+
+// The channel-colours block as microscopes write it: 24 bytes of header, 16 reserved, the
+// colours, then the names; its size field the block's whole length.
+Bytes channelColorsBlock(const std::vector<ChannelColorContent>& channels);
+// The time-stamps block: size, count, then the stamps.
+Bytes timeStampsBlock(const std::vector<double>& stamps);
 
 // Little-endian values, appended or put at a position.
 void append16(Bytes& bytes, uint16_t value);

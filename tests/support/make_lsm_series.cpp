@@ -10,6 +10,8 @@
 //   -tracks       a track per channel (one detector, its laser flagged -1 beside one flagged 0),
 //                 then a bleach track, instead of one track lighting one detector with every laser
 //   -depths-apart two channels' BitsPerSample values at an offset, as old writers store them
+//   -colors       a channel-colours block: red, green, black, blue, ... named "Ch1-T1", ...
+//   -stamps       a time-stamps block: frame f at 1000 + 2.5 f seconds
 // With RAWFILE, the planes of every file are also written there, in file, position, frame, slice,
 // channel order.
 #include <cstdio>
@@ -32,7 +34,7 @@ std::string numberedName(const std::string& pattern, unsigned number) {
 
 constexpr const char* usage =
     "usage: make-lsm-series [-t FRAMES] [-p POSITIONS] [-lzw | -lzw2] [-true-counts] [-line] "
-    "[-noisy] [-tracks] [-depths-apart] "
+    "[-noisy] [-tracks] [-depths-apart] [-colors] [-stamps] "
     "PATTERN COUNT WIDTH HEIGHT SLICES CHANNELS BITS [RAWFILE]\n";
 
 void appendPlanes(FILE* raw, const lsmtest::LsmContent& content) {
@@ -69,6 +71,25 @@ std::vector<lsmtest::TrackContent> tracksOf(uint32_t channels) {
     return tracks;
 }
 
+// The colours and names of the -colors block; black, as microscopes store the transmitted-light
+// channel, among them.
+std::vector<lsmtest::ChannelColorContent> colorsOf(uint32_t channels) {
+    const lsmtest::ChannelColorContent colors[] = {{255, 0, 0, ""}, {0, 255, 0, ""}, {0, 0, 0, ""},
+                                                   {0, 0, 255, ""}};
+    std::vector<lsmtest::ChannelColorContent> block;
+    for (uint32_t ch = 0; ch < channels; ++ch) {
+        block.push_back(colors[ch % 4]);
+        block.back().name = "Ch" + std::to_string(ch + 1) + "-T" + std::to_string(ch + 1);
+    }
+    return block;
+}
+
+std::vector<double> stampsOf(uint32_t frames) {
+    std::vector<double> stamps;
+    for (uint32_t frame = 0; frame < frames; ++frame) stamps.push_back(1000 + 2.5 * frame);
+    return stamps;
+}
+
 // Takes the options in front of the operands; false on one it does not know.
 bool takeOptions(int& argc, char**& argv, lsmtest::LsmContent& content) {
     for (; argc > 0 && argv[0][0] == '-'; --argc, ++argv) {
@@ -87,6 +108,10 @@ bool takeOptions(int& argc, char**& argv, lsmtest::LsmContent& content) {
             content.noisy = true;
         } else if (option == "-tracks") {
             content.scanInfo.tracks.resize(1);  // filled when the channel count is known
+        } else if (option == "-colors") {
+            content.channelColors.resize(1);  // filled when the channel count is known
+        } else if (option == "-stamps") {
+            content.timeStamps.resize(1);
         } else if (option == "-depths-apart") {
             content.depthsAtOffset = true;
         } else if (option == "-line") {
@@ -125,6 +150,8 @@ int main(int argc, char** argv) {
     for (uint32_t ch = 0; ch < content.channels; ++ch)
         content.scanInfo.wavelengths.push_back(lasers[ch % 4]);
     if (!content.scanInfo.tracks.empty()) content.scanInfo.tracks = tracksOf(content.channels);
+    if (!content.channelColors.empty()) content.channelColors = colorsOf(content.channels);
+    if (!content.timeStamps.empty()) content.timeStamps = stampsOf(lsmtest::frameCount(content));
     FILE* raw = argCount == 8 ? std::fopen(args[7], "wb") : nullptr;
     for (unsigned t = 1; t <= count; ++t) {
         content.seed = t;
