@@ -150,12 +150,49 @@ struct ScanTrack {
 };
 using ScanInfoTracks = std::vector<ScanTrack>;
 
+// The recording's own texts: its entries Name, Description and Objective at the top level of
+// the scan-information tree (entries of those tags deeper in the tree describe other things).
+// A text the file leaves out is empty.
+struct RecordingTexts {
+    std::string name;
+    std::string description;
+    std::string objective;
+};
+
 // Walks the scan-information tree at offset: start times and illumination wavelengths into
 // numbers, every text into texts, and where asked the tracks with their detection and
-// illumination channels into tracks. A tree of more channels and tracks than any microscope
-// writes leaves tracks empty.
+// illumination channels into tracks and the recording's texts into recording. A tree of more
+// channels and tracks than any microscope writes leaves tracks empty.
 void readScanInfo(FILE* stream, int32_t offset, ScanInfoNumbers& numbers, ScanInfoTexts& texts,
-                  ScanInfoTracks* tracks = nullptr);
+                  ScanInfoTracks* tracks = nullptr, RecordingTexts* recording = nullptr);
+
+// The blocks below only decorate the image, so, unlike everything else the reader reads, a block
+// that is absent (offset 0), lies partly outside the file or contradicts itself is left out:
+// the functions return empty lists, never fail on its content. Offsets are the information
+// block's 32-bit values, taken unsigned as by seekToFileOffset. Both leave the stream anywhere.
+
+struct RgbColor {
+    uint8_t red = 0;
+    uint8_t green = 0;
+    uint8_t blue = 0;
+};
+// The display colour and the name of every channel, in channel order; both lists channelCount
+// long, or both empty.
+struct ChannelColors {
+    std::vector<RgbColor> colors;
+    std::vector<std::string> names;
+};
+
+// Reads the channel-colours block at offset (OffsetChannelColors): int32 size, colour count,
+// name count, offset of the colours and of the names from the block's start, mono flag; colours
+// of 4 bytes (red, green, blue, 0); names one after another, each an int32 length and that many
+// bytes ending in a zero byte. Both counts must equal channelCount (DimensionChannels), and
+// colours and names lie within the block's size.
+ChannelColors readChannelColors(FILE* stream, int32_t offset, int32_t channelCount);
+
+// Reads the time-stamps block at offset (OffsetTimeStamps): int32 size, int32 count, then count
+// float64 seconds, one per frame; the size must be 8 + 8 x count.
+std::vector<double> readTimeStamps(FILE* stream, int32_t offset);
 
 // Where an image channel was acquired: its detection channel, the track that holds it, and the
 // laser that lit it.

@@ -17,6 +17,9 @@ constexpr int32_t scanInfoIntegers = 4;
 constexpr int32_t scanInfoFloats = 5;
 
 constexpr uint32_t endOfBlock = 0xFFFFFFFFu;
+constexpr uint32_t recordingName = 0x10000001u;
+constexpr uint32_t recordingDescription = 0x10000002u;
+constexpr uint32_t recordingObjective = 0x10000004u;
 constexpr uint32_t startTimeTag = 0x10000036u;
 constexpr uint32_t tracksBlock = 0x20000000u;
 constexpr uint32_t trackBlock = 0x40000000u;
@@ -47,6 +50,7 @@ struct TreeWalk {
     int64_t depth = 1;
     uint32_t blocks[keptLevels] = {};  // the tag of the open block at each level, outermost first
     ScanInfoTracks* tracks = nullptr;  // null where not asked for, or after too many blocks
+    RecordingTexts* recording = nullptr;  // null where not asked for
     size_t keptBlocks = 0;
 };
 
@@ -107,7 +111,16 @@ void openBlock(TreeWalk& walk, uint32_t tag) {
         currentTrack(walk).illuminationChannels.emplace_back();
 }
 
+// The recording's entries lie in the outermost block itself.
+void keepRecordingText(TreeWalk& walk, uint32_t tag, const std::string& text) {
+    if (!walk.recording || !atPlace(walk, {})) return;
+    if (tag == recordingName) walk.recording->name = text;
+    if (tag == recordingDescription) walk.recording->description = text;
+    if (tag == recordingObjective) walk.recording->objective = text;
+}
+
 void keepText(TreeWalk& walk, uint32_t tag, const std::string& text) {
+    keepRecordingText(walk, tag, text);
     switch (ownerOfEntries(walk)) {
         case EntryOwner::track:
             if (tag == trackName) currentTrack(walk).name = text;
@@ -207,11 +220,12 @@ void readScanInfoFloats(FILE* stream, int64_t fileBytes, uint32_t tag, uint32_t 
 }  // namespace
 
 void readScanInfo(FILE* stream, int32_t offset, ScanInfoNumbers& numbers, ScanInfoTexts& texts,
-                  ScanInfoTracks* tracks) {
+                  ScanInfoTracks* tracks, RecordingTexts* recording) {
     seekToFileOffset(stream, offset);
     const int64_t fileBytes = fileSize(stream);
     TreeWalk walk;
     walk.tracks = tracks;
+    walk.recording = recording;
     do {
         const auto tag = static_cast<uint32_t>(readInt(stream, 'l'));
         const int32_t type = readInt(stream, 'l');

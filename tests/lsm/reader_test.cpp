@@ -1,7 +1,9 @@
 // The TIFF side of the LSM reader: primitives, entries, header, directories, information block.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "lsm_reader.h"
 #include "lsm_writer.h"
@@ -336,4 +338,134 @@ TEST(HostileFiles, TruncatedAtEveryByteEndsWithAMessageAndStatus1) {
             EXPECT_EXIT(walkWholeFile(truncated), ExitedWithCode(1), "Terminating\\.\\.\\.\n$")
                 << "cut at " << cut;
     }
+}
+
+namespace {
+
+constexpr int32_t blockAt = 16;
+
+// A file of the block at offset 16, with 64 bytes after it, so that a block that runs past its
+// own size still ends within the file.
+Bytes fileWithBlock(const Bytes& block) {
+    Bytes bytes(blockAt + block.size() + 64, 0xAB);
+    std::copy(block.begin(), block.end(), bytes.begin() + blockAt);
+    return bytes;
+}
+
+ChannelColors colorsIn(const Bytes& bytes, int32_t offset, int32_t channels) {
+    FILE* stream = streamOf(bytes);
+    ChannelColors colors = readChannelColors(stream, offset, channels);
+    std::fclose(stream);
+    return colors;
+}
+
+std::vector<double> stampsIn(const Bytes& bytes, int32_t offset) {
+    FILE* stream = streamOf(bytes);
+    std::vector<double> stamps = readTimeStamps(stream, offset);
+    std::fclose(stream);
+    return stamps;
+}
+
+const std::vector<lsmtest::ChannelColorContent> threeChannels = {
+    {255, 0, 0, "Ch1-T1"}, {0, 255, 0, "ChS1-T2"}, {0, 0, 0, "ChD-T3"}};
+
+}  // namespace
+
+TEST(ChannelColors, ReadFromTheOffsetInTheInformationBlock) {
+    lsmtest::LsmContent content;
+    content.channels = 3;
+    content.channelColors = threeChannels;
+    content.channelColors[1] = {12, 34, 56, "with\tother bytes"};
+    lsmtest::LsmLayout layout;
+    const Bytes bytes = lsmtest::buildLsmFile(content, &layout);
+    FILE* stream = streamOf(bytes);
+    LsmInfo info;
+    readLsmInfo(stream, static_cast<int32_t>(layout.lsmInfo), info);
+    const ChannelColors colors = readChannelColors(
+        stream, toInt32(info[OffsetChannelColors]), toInt32(info[DimensionChannels]));
+    std::fclose(stream);
+    EXPECT_EQ(colors.names, (std::vector<std::string>{"Ch1-T1", "with\tother bytes", "ChD-T3"}));
+    std::vector<std::vector<int>> rgb;
+    for (const RgbColor& color : colors.colors) rgb.push_back({color.red, color.green, color.blue});
+    EXPECT_EQ(rgb, (std::vector<std::vector<int>>{{255, 0, 0}, {12, 34, 56}, {0, 0, 0}}));
+}
+
+TEST(ChannelColors, ABlockThatDoesNotHoldTogetherGivesNoColoursAndNoNames) {
+    const Bytes good = lsmtest::channelColorsBlock(threeChannels);
+    ASSERT_EQ(colorsIn(fileWithBlock(good), blockAt, 3).names.size(), 3u);
+    const uint32_t size = static_cast<uint32_t>(good.size());
+    const uint32_t lastName = size - 4 - 7;  // "ChD-T3" and its zero byte
+    // Each: the field's position in the block and the value written there.
+    const std::vector<std::pair<size_t, uint32_t>> damages = {
+        {4, 2},                    // colour count differs from the name count
+        {8, 0xFFFFFFFF},           // name count differs, negative
+        {0, size - 1},             // size: the last name runs past it
+        {0, 20},                   // size smaller than the header
+        {0, 0x7FFFFFFF},           // size past the end of the file
+        {0, 0xFFFFFFF0},           // size negative
+        {12, size - 8},            // colours run past the size
+        {12, 8},                   // colours inside the header
+        {12, 0x80000000},          // colours at a negative offset
+        {16, 20},                  // names inside the header (the mono flag, 0, read as one)
+        {16, size + 16},           // names beyond the size
+        {lastName, 200},           // a name's length past the block (within the file)
+        {lastName, 0x80000000},    // a name's length negative
+    };
+    for (const auto& [at, value] : damages) {
+        Bytes block = good;
+        lsmtest::put32(block, at, value);
+        const ChannelColors colors = colorsIn(fileWithBlock(block), blockAt, 3);
+        EXPECT_TRUE(colors.colors.empty() && colors.names.empty()) << at << " " << value;
+    }
+    // Counts that agree with each other but not with the image's channels, also huge ones, which
+    // the block cannot hold.
+    EXPECT_TRUE(colorsIn(fileWithBlock(good), blockAt, 2).names.empty());
+    EXPECT_TRUE(colorsIn(fileWithBlock(good), blockAt, 0).names.empty());
+    Bytes huge = good;
+    lsmtest::put32(huge, 4, 0x7FFFFFFF);
+    lsmtest::put32(huge, 8, 0x7FFFFFFF);
+    EXPECT_TRUE(colorsIn(fileWithBlock(huge), blockAt, 0x7FFFFFFF).colors.empty());
+    // No block, and blocks at offsets of 2 GiB and of nearly 4 GiB, beyond this file.
+    for (int32_t offset : {0, INT32_MIN, -16})
+        EXPECT_TRUE(colorsIn(fileWithBlock(good), offset, 3).colors.empty()) << offset;
+    // A file cut anywhere inside the block.
+    const Bytes whole = fileWithBlock(good);
+    for (size_t cut = blockAt; cut < blockAt + good.size(); ++cut) {
+        const ChannelColors colors = colorsIn(Bytes(whole.begin(), whole.begin() + long(cut)),
+                                              blockAt, 3);
+        EXPECT_TRUE(colors.colors.empty() && colors.names.empty()) << "cut at " << cut;
+    }
+}
+
+TEST(TimeStamps, ReadAsWrittenOrLeftOutWhereTheBlockDoesNotHoldTogether) {
+    const std::vector<double> written = {6596.375, 6598.125, 6599.875};
+    lsmtest::LsmContent content;
+    content.timeFrames = 3;
+    content.timeStamps = written;
+    lsmtest::LsmLayout layout;
+    const Bytes file = lsmtest::buildLsmFile(content, &layout);
+    EXPECT_EQ(stampsIn(file, static_cast<int32_t>(layout.timeStamps)), written);
+    const Bytes good = lsmtest::timeStampsBlock(written);
+    EXPECT_EQ(stampsIn(fileWithBlock(good), blockAt), written);
+    EXPECT_TRUE(stampsIn(fileWithBlock(lsmtest::timeStampsBlock({})), blockAt).empty());
+    // Each: size and count.
+    const std::vector<std::pair<uint32_t, uint32_t>> damages = {
+        {40, 3},                 // size larger than the count says
+        {32, 2},                 // count smaller than the size says
+        {0, 0xFFFFFFFF},         // count negative, size as 8 + 8 x count would wrap to
+        {8, 0x20000000},         // count huge, 8 + 8 x count wrapped in 32 bits
+        {8 + 8 * 1000, 1000},    // size and count agree, past the end of the file
+    };
+    for (const auto& [size, count] : damages) {
+        Bytes block = good;
+        lsmtest::put32(block, 0, size);
+        lsmtest::put32(block, 4, count);
+        EXPECT_TRUE(stampsIn(fileWithBlock(block), blockAt).empty()) << size << " " << count;
+    }
+    for (int32_t offset : {0, INT32_MIN, -16})
+        EXPECT_TRUE(stampsIn(fileWithBlock(good), offset).empty()) << offset;
+    const Bytes whole = fileWithBlock(good);
+    for (size_t cut = blockAt; cut < blockAt + good.size(); ++cut)
+        EXPECT_TRUE(stampsIn(Bytes(whole.begin(), whole.begin() + long(cut)), blockAt).empty())
+            << "cut at " << cut;
 }

@@ -272,3 +272,46 @@ TEST(OleDate, RangeLimitsAndValuesThatAreNotDates) {
     EXPECT_EQ(calendarOf(std::nan("")), invalid);
     EXPECT_EQ(calendarOf(INFINITY), invalid);
 }
+
+namespace {
+
+RecordingTexts recordingTextsOf(const Bytes& tree) {
+    Bytes bytes(4 + tree.size(), 0xAB);
+    std::copy(tree.begin(), tree.end(), bytes.begin() + 4);
+    FILE* stream = lsmtest::streamOf(bytes);
+    ScanInfoNumbers numbers;
+    ScanInfoTexts texts;
+    RecordingTexts recording;
+    readScanInfo(stream, 4, numbers, texts, nullptr, &recording);
+    std::fclose(stream);
+    return recording;
+}
+
+}  // namespace
+
+TEST(ScanInfo, RecordingTextsComeFromTheRecordingLevelOnly) {
+    lsmtest::ScanInfoContent content;
+    content.name = "200nm bead";
+    content.description = "PSF first try";
+    content.objective = "Plan-Apochromat 100x/1.4 Oil DIC";
+    const RecordingTexts written = recordingTextsOf(lsmtest::scanInfoTree(content));
+    EXPECT_EQ(written.name, content.name);
+    EXPECT_EQ(written.description, content.description);
+    EXPECT_EQ(written.objective, content.objective);
+    // Entries of the same tags inside a track are not the recording's; the recording's own
+    // Objective after them still is, and a Name it leaves out stays empty.
+    Bytes tree;
+    lsmtest::appendScanBlockStart(tree, 0x10000000);
+    lsmtest::appendScanBlockStart(tree, 0x20000000);
+    lsmtest::appendScanBlockStart(tree, 0x40000000);
+    lsmtest::appendScanText(tree, 0x10000001, "track's name");
+    lsmtest::appendScanText(tree, 0x10000002, "track's description");
+    lsmtest::appendScanBlockEnd(tree);
+    lsmtest::appendScanBlockEnd(tree);
+    lsmtest::appendScanText(tree, 0x10000004, "EC Plan-Neofluar 40x/1.30 Oil DIC M27");
+    lsmtest::appendScanBlockEnd(tree);
+    const RecordingTexts nested = recordingTextsOf(tree);
+    EXPECT_EQ(nested.name, "");
+    EXPECT_EQ(nested.description, "");
+    EXPECT_EQ(nested.objective, "EC Plan-Neofluar 40x/1.30 Oil DIC M27");
+}
