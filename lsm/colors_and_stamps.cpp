@@ -26,8 +26,8 @@ int64_t blockStart(int32_t offset) {
 
 // The names from namesAt on (from the block's start), each of them within the block's size
 // bytes; false where one is not.
-bool readChannelNames(FILE* stream, int64_t fileBytes, int64_t start, int64_t size,
-                      int64_t namesAt, int32_t count, std::vector<std::string>& names) {
+bool readChannelNames(FILE* stream, int64_t fileBytes, int64_t start, int64_t size, int64_t namesAt,
+                      int32_t count, std::vector<std::string>& names) {
     int64_t at = namesAt;
     for (int32_t channel = 0; channel < count; ++channel) {
         if (!liesWithin(at, nameLengthBytes, size)) return false;

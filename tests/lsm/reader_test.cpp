@@ -381,8 +381,8 @@ TEST(ChannelColors, ReadFromTheOffsetInTheInformationBlock) {
     FILE* stream = streamOf(bytes);
     LsmInfo info;
     readLsmInfo(stream, static_cast<int32_t>(layout.lsmInfo), info);
-    const ChannelColors colors = readChannelColors(
-        stream, toInt32(info[OffsetChannelColors]), toInt32(info[DimensionChannels]));
+    const ChannelColors colors = readChannelColors(stream, toInt32(info[OffsetChannelColors]),
+                                                   toInt32(info[DimensionChannels]));
     std::fclose(stream);
     EXPECT_EQ(colors.names, (std::vector<std::string>{"Ch1-T1", "with\tother bytes", "ChD-T3"}));
     std::vector<std::vector<int>> rgb;
@@ -397,19 +397,19 @@ TEST(ChannelColors, ABlockThatDoesNotHoldTogetherGivesNoColoursAndNoNames) {
     const uint32_t lastName = size - 4 - 7;  // "ChD-T3" and its zero byte
     // Each: the field's position in the block and the value written there.
     const std::vector<std::pair<size_t, uint32_t>> damages = {
-        {4, 2},                    // colour count differs from the name count
-        {8, 0xFFFFFFFF},           // name count differs, negative
-        {0, size - 1},             // size: the last name runs past it
-        {0, 20},                   // size smaller than the header
-        {0, 0x7FFFFFFF},           // size past the end of the file
-        {0, 0xFFFFFFF0},           // size negative
-        {12, size - 8},            // colours run past the size
-        {12, 8},                   // colours inside the header
-        {12, 0x80000000},          // colours at a negative offset
-        {16, 20},                  // names inside the header (the mono flag, 0, read as one)
-        {16, size + 16},           // names beyond the size
-        {lastName, 200},           // a name's length past the block (within the file)
-        {lastName, 0x80000000},    // a name's length negative
+        {4, 2},                  // colour count differs from the name count
+        {8, 0xFFFFFFFF},         // name count differs, negative
+        {0, size - 1},           // size: the last name runs past it
+        {0, 20},                 // size smaller than the header
+        {0, 0x7FFFFFFF},         // size past the end of the file
+        {0, 0xFFFFFFF0},         // size negative
+        {12, size - 8},          // colours run past the size
+        {12, 8},                 // colours inside the header
+        {12, 0x80000000},        // colours at a negative offset
+        {16, 20},                // names inside the header (the mono flag, 0, read as one)
+        {16, size + 16},         // names beyond the size
+        {lastName, 200},         // a name's length past the block (within the file)
+        {lastName, 0x80000000},  // a name's length negative
     };
     for (const auto& [at, value] : damages) {
         Bytes block = good;
@@ -431,8 +431,8 @@ TEST(ChannelColors, ABlockThatDoesNotHoldTogetherGivesNoColoursAndNoNames) {
     // A file cut anywhere inside the block.
     const Bytes whole = fileWithBlock(good);
     for (size_t cut = blockAt; cut < blockAt + good.size(); ++cut) {
-        const ChannelColors colors = colorsIn(Bytes(whole.begin(), whole.begin() + long(cut)),
-                                              blockAt, 3);
+        const ChannelColors colors =
+            colorsIn(Bytes(whole.begin(), whole.begin() + long(cut)), blockAt, 3);
         EXPECT_TRUE(colors.colors.empty() && colors.names.empty()) << "cut at " << cut;
     }
 }
@@ -450,11 +450,11 @@ TEST(TimeStamps, ReadAsWrittenOrLeftOutWhereTheBlockDoesNotHoldTogether) {
     EXPECT_TRUE(stampsIn(fileWithBlock(lsmtest::timeStampsBlock({})), blockAt).empty());
     // Each: size and count.
     const std::vector<std::pair<uint32_t, uint32_t>> damages = {
-        {40, 3},                 // size larger than the count says
-        {32, 2},                 // count smaller than the size says
-        {0, 0xFFFFFFFF},         // count negative, size as 8 + 8 x count would wrap to
-        {8, 0x20000000},         // count huge, 8 + 8 x count wrapped in 32 bits
-        {8 + 8 * 1000, 1000},    // size and count agree, past the end of the file
+        {40, 3},               // size larger than the count says
+        {32, 2},               // count smaller than the size says
+        {0, 0xFFFFFFFF},       // count negative, size as 8 + 8 x count would wrap to
+        {8, 0x20000000},       // count huge, 8 + 8 x count wrapped in 32 bits
+        {8 + 8 * 1000, 1000},  // size and count agree, past the end of the file
     };
     for (const auto& [size, count] : damages) {
         Bytes block = good;

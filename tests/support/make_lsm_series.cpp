@@ -74,8 +74,8 @@ std::vector<lsmtest::TrackContent> tracksOf(uint32_t channels) {
 // The colours and names of the -colors block; black, as microscopes store the transmitted-light
 // channel, among them.
 std::vector<lsmtest::ChannelColorContent> colorsOf(uint32_t channels) {
-    const lsmtest::ChannelColorContent colors[] = {{255, 0, 0, ""}, {0, 255, 0, ""}, {0, 0, 0, ""},
-                                                   {0, 0, 255, ""}};
+    const lsmtest::ChannelColorContent colors[] = {
+        {255, 0, 0, ""}, {0, 255, 0, ""}, {0, 0, 0, ""}, {0, 0, 255, ""}};
     std::vector<lsmtest::ChannelColorContent> block;
     for (uint32_t ch = 0; ch < channels; ++ch) {
         block.push_back(colors[ch % 4]);
