@@ -123,16 +123,26 @@ TEST(ScanInfo, FatalEntries) {
 
 namespace {
 
-ScanInfoTracks tracksOf(const Bytes& tree) {
+struct KeptParts {
+    ScanInfoTracks tracks;
+    RecordingTexts recording;
+};
+
+// The tracks and the recording's texts of a tree that starts at offset 4 of the bytes.
+KeptParts partsOf(const Bytes& tree) {
     Bytes bytes(4 + tree.size(), 0xAB);
     std::copy(tree.begin(), tree.end(), bytes.begin() + 4);
     FILE* stream = lsmtest::streamOf(bytes);
     ScanInfoNumbers numbers;
     ScanInfoTexts texts;
-    ScanInfoTracks tracks;
-    readScanInfo(stream, 4, numbers, texts, &tracks);
+    KeptParts parts;
+    readScanInfo(stream, 4, numbers, texts, &parts.tracks, &parts.recording);
     std::fclose(stream);
-    return tracks;
+    return parts;
+}
+
+ScanInfoTracks tracksOf(const Bytes& tree) {
+    return partsOf(tree).tracks;
 }
 
 lsmtest::TrackContent trackOf(std::vector<int32_t> detectorFlags,
@@ -273,28 +283,12 @@ TEST(OleDate, RangeLimitsAndValuesThatAreNotDates) {
     EXPECT_EQ(calendarOf(INFINITY), invalid);
 }
 
-namespace {
-
-RecordingTexts recordingTextsOf(const Bytes& tree) {
-    Bytes bytes(4 + tree.size(), 0xAB);
-    std::copy(tree.begin(), tree.end(), bytes.begin() + 4);
-    FILE* stream = lsmtest::streamOf(bytes);
-    ScanInfoNumbers numbers;
-    ScanInfoTexts texts;
-    RecordingTexts recording;
-    readScanInfo(stream, 4, numbers, texts, nullptr, &recording);
-    std::fclose(stream);
-    return recording;
-}
-
-}  // namespace
-
 TEST(ScanInfo, RecordingTextsComeFromTheRecordingLevelOnly) {
     lsmtest::ScanInfoContent content;
     content.name = "200nm bead";
     content.description = "PSF first try";
     content.objective = "Plan-Apochromat 100x/1.4 Oil DIC";
-    const RecordingTexts written = recordingTextsOf(lsmtest::scanInfoTree(content));
+    const RecordingTexts written = partsOf(lsmtest::scanInfoTree(content)).recording;
     EXPECT_EQ(written.name, content.name);
     EXPECT_EQ(written.description, content.description);
     EXPECT_EQ(written.objective, content.objective);
@@ -310,7 +304,7 @@ TEST(ScanInfo, RecordingTextsComeFromTheRecordingLevelOnly) {
     lsmtest::appendScanBlockEnd(tree);
     lsmtest::appendScanText(tree, 0x10000004, "EC Plan-Neofluar 40x/1.30 Oil DIC M27");
     lsmtest::appendScanBlockEnd(tree);
-    const RecordingTexts nested = recordingTextsOf(tree);
+    const RecordingTexts nested = partsOf(tree).recording;
     EXPECT_EQ(nested.name, "");
     EXPECT_EQ(nested.description, "");
     EXPECT_EQ(nested.objective, "EC Plan-Neofluar 40x/1.30 Oil DIC M27");
