@@ -76,7 +76,7 @@ OmeFile& fileOf(thandle_t handle) {
 
 bool writeAt(int fd, const unsigned char* data, uint64_t bytes, uint64_t at) {
     while (bytes > 0) {
-        const auto piece = static_cast<size_t>(std::min<uint64_t>(bytes, icsout::writePieceBytes));
+        const auto piece = static_cast<size_t>(std::min<uint64_t>(bytes, planes::writePieceBytes));
         const ssize_t written = pwrite(fd, data, piece, static_cast<off_t>(at));
         if (written <= 0) return false;
         data += written;
@@ -94,7 +94,7 @@ bool flush(OmeFile& f) {
 
 // The input ended before a plane that was there when the run began: it was cut meanwhile.
 [[noreturn]] void failShortInput() {
-    cli::fail(icsout::couldNotReadPlane);
+    cli::fail(planes::couldNotReadPlane);
 }
 
 // Copies the run by the kernel, or where it cannot copy between the two files, reads and writes
@@ -108,7 +108,7 @@ bool copyRun(OmeFile& f) {
     uint64_t left = run.bytes;
     while (left > 0) {
         const ssize_t copied = sendfile(f.fd, f.input, &from, static_cast<size_t>(left));
-        if (copied < 0 && icsout::kernelCannotCopy(errno)) break;
+        if (copied < 0 && planes::kernelCannotCopy(errno)) break;
         if (copied == 0) failShortInput();
         if (copied < 0) return false;
         left -= static_cast<uint64_t>(copied);

@@ -46,7 +46,7 @@ void writeTiffPlane(const std::string& name, const IcsInputInfo& info, PlaneRead
     setPlaneTags(tiff, info);
     // Each raw write appends to the strip. A decoded plane goes out in pieces, a plane read
     // from the input whole: each way is the faster one for it, as measured.
-    const uint64_t pieceBytes = info.gzipData ? icsout::writePieceBytes : info.planeBytes;
+    const uint64_t pieceBytes = info.gzipData ? planes::writePieceBytes : info.planeBytes;
     for (uint64_t at = 0; at < info.planeBytes; at += pieceBytes) {
         const uint64_t piece = std::min(info.planeBytes - at, pieceBytes);
         if (TIFFWriteRawStrip(tiff, 0, plane + at, static_cast<tmsize_t>(piece)) == -1)
