@@ -2,6 +2,8 @@
 // image in OME-XML. libtiff writes the file through procedures of ours, which lay its strips
 // one after the other, as an input's planes often lie, so that the kernel copies runs of them
 // whole, and gather the directories after them into large writes.
+#include "ome_tiff.h"
+
 #include <fcntl.h>
 #include <sys/sendfile.h>
 #include <tiffio.h>
@@ -13,7 +15,6 @@
 #include <cstring>
 
 #include "command_line.h"
-#include "ome_tiff.h"
 #include "plane_copy.h"
 
 namespace ome {
@@ -54,7 +55,7 @@ struct CopyRun {
 // The output file as libtiff sees it: a position, a size, and bytes not yet written.
 struct OmeFile {
     int fd = -1;
-    const char* inputCut = nullptr;  // the program's message for an input cut during the run
+    const char* inputCut = nullptr;     // the program's message for an input cut during the run
     std::vector<unsigned char> buffer;  // the file's bytes from bufferStart on, not yet written
     uint64_t bufferStart = 0;
     uint64_t position = 0;
@@ -284,7 +285,7 @@ uint16_t sampleFormat(PixelType type) {
 struct OmeTiffWriter {
     OmeFile file;
     TIFF* tiff = nullptr;
-    std::string xml;  // written with the first page
+    std::string xml;  // until the first page takes it
     bool firstPage = true;
     uint32_t width = 0;
     uint32_t height = 0;
@@ -307,7 +308,10 @@ void writePage(OmeTiffWriter* writer, void* strip) {
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
     const uint16_t format = sampleFormat(writer->pixelType);
     if (format != SAMPLEFORMAT_UINT) TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, format);
-    if (writer->firstPage) TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, writer->xml.c_str());
+    if (writer->firstPage) {
+        TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, writer->xml.c_str());
+        std::string().swap(writer->xml);  // libtiff holds a copy until the page is written
+    }
     writer->firstPage = false;
     OmeFile& file = writer->file;
     file.placingStrip = true;
@@ -321,8 +325,8 @@ void writePage(OmeTiffWriter* writer, void* strip) {
 
 }  // namespace
 
-OmeTiffWriter* startOmeTiff(const std::string& fileName, const OmeImage& image,
-                            uint64_t planeBytes, uint64_t firstPlaneOffset, const char* inputCut) {
+OmeTiffWriter* startOmeTiff(const std::string& fileName, const OmeImage& image, uint64_t planeBytes,
+                            uint64_t firstPlaneOffset, const char* inputCut) {
     const uint64_t pages = pageCount(image);
     auto* writer = new OmeTiffWriter;
     writer->xml = omeXml(image);
@@ -346,8 +350,8 @@ OmeTiffWriter* startOmeTiff(const std::string& fileName, const OmeImage& image,
     if (file.fd < 0) cli::failWith(couldNotCreateTiff, fileName.c_str());
     file.buffer.reserve(bufferBytes);
     writer->tiff =
-        TIFFClientOpen(fileName.c_str(), mode, &file, readProcedure, writeProcedure,
-                       seekProcedure, closeProcedure, sizeProcedure, mapProcedure, unmapProcedure);
+        TIFFClientOpen(fileName.c_str(), mode, &file, readProcedure, writeProcedure, seekProcedure,
+                       closeProcedure, sizeProcedure, mapProcedure, unmapProcedure);
     if (!writer->tiff) cli::failWith(couldNotCreateTiff, fileName.c_str());
     return writer;
 }

@@ -26,11 +26,11 @@ struct Length {
 
 // The objective of the Instrument, and the medium of the Image's ObjectiveSettings.
 struct Objective {
-    std::string model;                          // empty: left out
-    std::string immersion;                      // OME's word: "Oil", "Water", ...; empty: left out
+    std::string model;      // empty: left out
+    std::string immersion;  // OME's word: "Oil", "Water", ...; empty: left out
     std::optional<double> lensNA;
     std::optional<double> nominalMagnification;
-    std::optional<double> refractiveIndex;      // of the immersion medium
+    std::optional<double> refractiveIndex;  // of the immersion medium
 };
 
 // One output channel, the pages of channel c being those with TheC = c.
@@ -56,8 +56,8 @@ struct OmeImage {
     bool bigEndian = false;  // the samples' byte order, which the TIFF file takes
     uint32_t sizeX = 1, sizeY = 1, sizeZ = 1, sizeC = 1, sizeT = 1;
     std::optional<Length> physicalSizeX, physicalSizeY, physicalSizeZ;
-    std::optional<double> timeIncrement;  // in s
-    std::optional<Objective> objective;   // with laser wavelengths, the image's Instrument
+    std::optional<double> timeIncrement;   // in s
+    std::optional<Objective> objective;    // with laser wavelengths, the image's Instrument
     std::vector<double> laserWavelengths;  // in nm; laser i is LightSource:0:i
     std::vector<Channel> channels;         // sizeC of them
     bool planeElements = false;            // one Plane element per page
@@ -75,8 +75,8 @@ struct OmeTiffWriter;
 // at the place within 64 KiB where firstPlaneOffset lies, so that planes copied from an input
 // file at that offset stay aligned as they were there. inputCut is the program's message for
 // an input file that ends before a plane that it held when the run began.
-OmeTiffWriter* startOmeTiff(const std::string& fileName, const OmeImage& image,
-                            uint64_t planeBytes, uint64_t firstPlaneOffset, const char* inputCut);
+OmeTiffWriter* startOmeTiff(const std::string& fileName, const OmeImage& image, uint64_t planeBytes,
+                            uint64_t firstPlaneOffset, const char* inputCut);
 // The next page, its plane the planeBytes at offset in the open file input, which the kernel
 // copies in runs of neighbouring planes: input stays open until the next call on the writer.
 void writePlaneFrom(OmeTiffWriter* writer, int input, uint64_t offset);

@@ -87,8 +87,7 @@ void lengthAttribute(std::string& xml, const char* name, const std::optional<Len
     if (length) numberAttribute(xml, name, length->value, length->unit.c_str());
 }
 
-void textElement(std::string& xml, const char* indent, const char* name,
-                 const std::string& text) {
+void textElement(std::string& xml, const char* indent, const char* name, const std::string& text) {
     if (text.empty()) return;
     xml += std::string(indent) + "<" + name + ">" + escaped(text) + "</" + name + ">\n";
 }

@@ -138,8 +138,8 @@ void exportOmeTiff(const SplitOptions& options, const IcsInputInfo& info, PlaneR
     const uint64_t firstPlane =
         planeOffset(info, options.channels[0], options.t.start, options.z.start);
     ome::OmeTiffWriter* writer =
-        ome::startOmeTiff(name, omeImageOf(options, info, *pixelType), info.planeBytes,
-                          firstPlane, planes::couldNotReadPlane);
+        ome::startOmeTiff(name, omeImageOf(options, info, *pixelType), info.planeBytes, firstPlane,
+                          planes::couldNotReadPlane);
     const int input = fileno(reader.stream);
     for (int k : options.channels)
         for (int t = options.t.start; t <= options.t.end; ++t)
