@@ -363,6 +363,8 @@ void writePlaneFrom(OmeTiffWriter* writer, int input, uint64_t offset) {
 }
 
 void writePlane(OmeTiffWriter* writer, const void* plane) {
+    // The planes gathered from an input file are copied first, so that it may be closed now.
+    if (!copyRun(writer->file)) cli::fail(couldNotWriteTiff);
     // libtiff hands a raw strip's bytes to the write procedure unchanged.
     writePage(writer, const_cast<void*>(plane));
 }

@@ -71,16 +71,18 @@ std::string omeXml(const OmeImage& image);
 struct OmeTiffWriter;
 
 // Creates fileName for the image's pages of planeBytes each. Fatal when OME-XML cannot count
-// the pages, or a file cannot hold their bytes, or the file cannot be created. The strips start
-// at the place within 64 KiB where firstPlaneOffset lies, so that planes copied from an input
-// file at that offset stay aligned as they were there. inputCut is the program's message for
-// an input file that ends before a plane that it held when the run began.
+// the pages, or a file cannot hold their bytes, or the file cannot be created. The strips of an
+// image of 1 MiB or more start at the place within 64 KiB where firstPlaneOffset lies, so that
+// planes copied from an input file at that offset stay aligned as they were there; a smaller
+// image's follow the header. inputCut is the program's message for an input file that ends
+// before a plane that it held when the run began.
 OmeTiffWriter* startOmeTiff(const std::string& fileName, const OmeImage& image, uint64_t planeBytes,
                             uint64_t firstPlaneOffset, const char* inputCut);
 // The next page, its plane the planeBytes at offset in the open file input, which the kernel
-// copies in runs of neighbouring planes: input stays open until the next call on the writer.
+// copies in runs of neighbouring planes: input stays open until a plane from another file or
+// from memory is written, or the file is finished.
 void writePlaneFrom(OmeTiffWriter* writer, int input, uint64_t offset);
-// The next page, its plane in memory.
+// The next page, its plane in memory, which may be reused once the call returns.
 void writePlane(OmeTiffWriter* writer, const void* plane);
 // Writes what is left and closes the file; the writer is gone.
 void finishOmeTiff(OmeTiffWriter* writer);
