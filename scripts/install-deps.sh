@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs, on Debian, the packages the build and the tests need, only those that are missing.
 set -euo pipefail
-packages=(cmake g++ make pkg-config libics-dev libtiff-dev zlib1g-dev libgtest-dev python3-tifffile)
+packages=(cmake g++ make pkg-config libics-dev libtiff-dev zlib1g-dev libgtest-dev python3-tifffile libxml2-utils)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' \

@@ -42,7 +42,7 @@ void startStream(PlaneReader& reader, const IcsInputInfo& info) {
     reader.streamCorrupt = false;
     reader.decoded = 0;
     if (fseeko(reader.stream, static_cast<off_t>(info.dataOffset), SEEK_SET) != 0)
-        cli::fail(icsout::couldNotReadPlane);
+        cli::fail(planes::couldNotReadPlane);
 }
 
 // Reads the next compressed bytes for the decoder; false at the end of the file.
@@ -51,7 +51,7 @@ bool readAhead(PlaneReader& reader) {
         reader.compressed = static_cast<unsigned char*>(std::malloc(readAheadBytes));
     if (!reader.compressed) failNoMemory();
     const size_t got = std::fread(reader.compressed, 1, readAheadBytes, reader.stream);
-    if (std::ferror(reader.stream)) cli::fail(icsout::couldNotReadPlane);
+    if (std::ferror(reader.stream)) cli::fail(planes::couldNotReadPlane);
     reader.inflater.next_in = reader.compressed;
     reader.inflater.avail_in = static_cast<uInt>(got);
     return got > 0;

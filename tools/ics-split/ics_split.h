@@ -3,7 +3,6 @@
 #pragma once
 
 #include <libics.h>
-#include <tiffio.h>
 #include <zlib.h>
 
 #include <cstdint>
@@ -103,27 +102,13 @@ bool hostIsBigEndian();
 // check when the plane is the image's last. Fatal when the stream is corrupt or ends first.
 unsigned char* readGzipPlane(PlaneReader& reader, const IcsInputInfo& info, uint64_t offset);
 
-// The messages of a TIFF file that cannot be made, in both TIFF exports.
-inline const char* const couldNotCreateTiff = "Could not create TIFF file %s!\nTerminating...";
-inline const char* const couldNotWriteTiff = "Could not write to TIFF file!\nTerminating...";
-
 // The exports: tiff_export.cpp, ics_export.cpp and ome_export.cpp.
 void exportTiffPlanes(const SplitOptions& options, const IcsInputInfo& info, PlaneReader& reader);
 void exportIcsSubset(const SplitOptions& options, const IcsInputInfo& info, PlaneReader& reader);
 void exportOmeTiff(const SplitOptions& options, const IcsInputInfo& info, PlaneReader& reader);
-
-// The tags of a page holding one plane of the input, as every TIFF export writes them.
-void setPlaneTags(TIFF* tiff, const IcsInputInfo& info);
 
 // Fatal when a range of the options is empty: an export of one image needs a plane of each. The
 // message names the export ("ICS").
 void refuseEmptyRanges(const SplitOptions& options, const char* exportName);
 // Fatal when one of the outputs is a file of the input, which writing would destroy.
 void refuseOutputOverInput(const std::vector<std::string>& outputs, const IcsInputInfo& info);
-
-// The OME-XML of the first page: ome_xml.cpp.
-
-// The OME name of the samples' type; none for 64-bit integers and complex samples.
-const char* omePixelType(Ics_DataType dataType);
-// One Image of the chosen planes, its pages mapped in the order written.
-std::string omeXml(const SplitOptions& options, const IcsInputInfo& info, uint64_t pages);

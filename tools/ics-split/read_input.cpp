@@ -426,7 +426,7 @@ uint64_t planeInFile(const PlaneReader& reader, const IcsInputInfo& info, int k,
     if (info.gzipData) return offset;
     const auto size = static_cast<uint64_t>(reader.fileSize);
     // A plane that cannot lie in the file is a short read; nothing is allocated for it.
-    if (offset > size || info.planeBytes > size - offset) cli::fail(icsout::couldNotReadPlane);
+    if (offset > size || info.planeBytes > size - offset) cli::fail(planes::couldNotReadPlane);
     return offset;
 }
 
@@ -438,7 +438,7 @@ unsigned char* readPlane(PlaneReader& reader, const IcsInputInfo& info, int k, i
     const size_t items = static_cast<size_t>(info.planeBytes / info.sampleBytes);
     if (fseeko(reader.stream, static_cast<off_t>(offset), SEEK_SET) != 0 ||
         std::fread(reader.buffer, info.sampleBytes, items, reader.stream) != items)
-        cli::fail(icsout::couldNotReadPlane);
+        cli::fail(planes::couldNotReadPlane);
     return reader.buffer;
 }
 

@@ -6,6 +6,7 @@
 #include "command_line.h"
 #include "ics_header.h"
 #include "ics_split.h"
+#include "ome_tiff.h"
 
 namespace {
 
@@ -36,27 +37,6 @@ uint16_t sampleFormatOf(Ics_DataType dataType) {
     }
 }
 
-void writeTiffPlane(const std::string& name, const IcsInputInfo& info, PlaneReader& reader, int k,
-                    int t, int z) {
-    // Read first, so that a plane that cannot be read leaves no broken file.
-    unsigned char* plane = readPlane(reader, info, k, t, z);
-    // The file takes the samples' byte order, so that their bytes are copied unchanged.
-    TIFF* tiff = TIFFOpen(name.c_str(), info.bigEndianSamples ? "wb" : "wl");
-    if (!tiff) cli::failWith(couldNotCreateTiff, name.c_str());
-    setPlaneTags(tiff, info);
-    // Each raw write appends to the strip. A decoded plane goes out in pieces, a plane read
-    // from the input whole: each way is the faster one for it, as measured.
-    const uint64_t pieceBytes = info.gzipData ? icsout::writePieceBytes : info.planeBytes;
-    for (uint64_t at = 0; at < info.planeBytes; at += pieceBytes) {
-        const uint64_t piece = std::min(info.planeBytes - at, pieceBytes);
-        if (TIFFWriteRawStrip(tiff, 0, plane + at, static_cast<tmsize_t>(piece)) == -1)
-            cli::fail(couldNotWriteTiff);
-    }
-    TIFFClose(tiff);
-}
-
-}  // namespace
-
 void setPlaneTags(TIFF* tiff, const IcsInputInfo& info) {
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, info.X);
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, info.Y);
@@ -68,6 +48,27 @@ void setPlaneTags(TIFF* tiff, const IcsInputInfo& info) {
     const uint16_t sampleFormat = sampleFormatOf(info.dataType);
     if (sampleFormat != SAMPLEFORMAT_UINT) TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, sampleFormat);
 }
+
+void writeTiffPlane(const std::string& name, const IcsInputInfo& info, PlaneReader& reader, int k,
+                    int t, int z) {
+    // Read first, so that a plane that cannot be read leaves no broken file.
+    unsigned char* plane = readPlane(reader, info, k, t, z);
+    // The file takes the samples' byte order, so that their bytes are copied unchanged.
+    TIFF* tiff = TIFFOpen(name.c_str(), info.bigEndianSamples ? "wb" : "wl");
+    if (!tiff) cli::failWith(ome::couldNotCreateTiff, name.c_str());
+    setPlaneTags(tiff, info);
+    // Each raw write appends to the strip. A decoded plane goes out in pieces, a plane read
+    // from the input whole: each way is the faster one for it, as measured.
+    const uint64_t pieceBytes = info.gzipData ? planes::writePieceBytes : info.planeBytes;
+    for (uint64_t at = 0; at < info.planeBytes; at += pieceBytes) {
+        const uint64_t piece = std::min(info.planeBytes - at, pieceBytes);
+        if (TIFFWriteRawStrip(tiff, 0, plane + at, static_cast<tmsize_t>(piece)) == -1)
+            cli::fail(ome::couldNotWriteTiff);
+    }
+    TIFFClose(tiff);
+}
+
+}  // namespace
 
 void exportTiffPlanes(const SplitOptions& options, const IcsInputInfo& info, PlaneReader& reader) {
     for (int k : options.channels)

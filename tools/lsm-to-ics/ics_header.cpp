@@ -108,17 +108,13 @@ void appendPlaneByReading(const OutputData& output, int input, off_t position, s
     for (size_t done = 0; done < planeBytes;) {
         const ssize_t got = pread(input, plane + done, planeBytes - done,
                                   position + static_cast<off_t>(done));
-        if (got <= 0) cli::fail(icsout::couldNotReadPlane);
+        if (got <= 0) cli::fail(planes::couldNotReadPlane);
         done += static_cast<size_t>(got);
     }
     appendPlane(output, plane, planeBytes);
 }
 
 }  // namespace
-
-bool icsout::kernelCannotCopy(int error) {
-    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
-}
 
 std::vector<size_t> icsLayoutSizes(size_t columns, size_t rows, size_t zCount, size_t timeCount,
                                    size_t channelCount) {
@@ -193,7 +189,7 @@ void appendPlane(const OutputData& output, const void* plane, size_t planeBytes)
     auto bytes = static_cast<const unsigned char*>(plane);
     while (planeBytes > 0) {
         const ssize_t written =
-            write(output.file, bytes, std::min(planeBytes, icsout::writePieceBytes));
+            write(output.file, bytes, std::min(planeBytes, planes::writePieceBytes));
         if (written <= 0) cli::fail(couldNotAppend);
         bytes += written;
         planeBytes -= static_cast<size_t>(written);
@@ -204,11 +200,11 @@ void appendPlaneFrom(const OutputData& output, int input, uint64_t offset, size_
     auto position = static_cast<off_t>(offset);
     while (planeBytes > 0) {
         const ssize_t copied = sendfile(output.file, input, &position, planeBytes);
-        if (copied < 0 && icsout::kernelCannotCopy(errno)) {
+        if (copied < 0 && planes::kernelCannotCopy(errno)) {
             appendPlaneByReading(output, input, position, planeBytes);
             return;
         }
-        if (copied == 0) cli::fail(icsout::couldNotReadPlane);
+        if (copied == 0) cli::fail(planes::couldNotReadPlane);
         if (copied < 0) cli::fail(couldNotAppend);
         planeBytes -= static_cast<size_t>(copied);
     }

@@ -10,17 +10,7 @@
 #include <utility>
 #include <vector>
 
-// The message of a plane that cannot be read whole from the input, the same in both programs.
-namespace icsout {
-inline const char* const couldNotReadPlane = "Could not read all data into buffer\nTerminating...";
-// Decoded planes are written in pieces of this size: the kernel takes a write of a whole
-// decoded plane of megabytes into the page cache markedly more slowly than the same bytes in
-// pieces (a plane just read from a file goes faster whole).
-inline constexpr size_t writePieceBytes = 256 * 1024;
-// Whether a failed kernel copy means that the kernel cannot copy between the two files (some
-// file systems, or a pipe as input), so that the bytes must be read and written.
-bool kernelCannotCopy(int error);
-}  // namespace icsout
+#include "plane_copy.h"
 
 // Sensor values of one output channel. Without an excitation wavelength the channel gets no
 // per-channel sensor call; without a pinhole radius only that call is left out.

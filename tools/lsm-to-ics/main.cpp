@@ -144,7 +144,7 @@ void readStoredPlane(const LsmFile& file, int64_t position, unsigned char* plane
     const auto items = static_cast<size_t>(file.planeBytes / file.bytesPerPixel);
     if (fseeko(file.stream, static_cast<off_t>(position), SEEK_SET) != 0 ||
         std::fread(plane, static_cast<size_t>(file.bytesPerPixel), items, file.stream) != items)
-        cli::fail(icsout::couldNotReadPlane);
+        cli::fail(planes::couldNotReadPlane);
 }
 
 unsigned char* allocatePlane(const LsmFile& file) {
@@ -170,7 +170,7 @@ void copyPlanes(const ExtractionPlan& plan, int channel, const LsmFile& file,
                 continue;
             }
             const int64_t position = planePosition(plan, channel, file, frame, z);
-            if (!planeLiesInFile(file, position)) cli::fail(icsout::couldNotReadPlane);
+            if (!planeLiesInFile(file, position)) cli::fail(planes::couldNotReadPlane);
             if (run.output.file >= 0) {
                 appendPlaneFrom(run.output, fileno(file.stream), static_cast<uint64_t>(position),
                                 static_cast<size_t>(file.planeBytes));

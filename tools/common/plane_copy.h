@@ -1,0 +1,24 @@
+// What the programs share in copying planes into their outputs: the message of a plane that
+// cannot be read whole, the size of the pieces decoded planes are written in, and when the
+// kernel cannot copy between two files.
+#pragma once
+
+#include <cerrno>
+#include <cstddef>
+
+namespace planes {
+
+// The message of a plane that cannot be read whole from the input, the same in every program.
+inline const char* const couldNotReadPlane = "Could not read all data into buffer\nTerminating...";
+// Decoded planes are written in pieces of this size: the kernel takes a write of a whole
+// decoded plane of megabytes into the page cache markedly more slowly than the same bytes in
+// pieces (a plane just read from a file goes faster whole).
+inline constexpr size_t writePieceBytes = 256 * 1024;
+
+// Whether a failed kernel copy means that the kernel cannot copy between the two files (some
+// file systems, or a pipe as input), so that the bytes must be read and written.
+inline bool kernelCannotCopy(int error) {
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+}  // namespace planes
