@@ -362,9 +362,13 @@ void writePlaneFrom(OmeTiffWriter* writer, int input, uint64_t offset) {
     writePage(writer, &kernelCopyMark);
 }
 
+void releaseInputs(OmeTiffWriter* writer) {
+    if (!copyRun(writer->file)) cli::fail(couldNotWriteTiff);
+}
+
 void writePlane(OmeTiffWriter* writer, const void* plane) {
     // The planes gathered from an input file are copied first, so that it may be closed now.
-    if (!copyRun(writer->file)) cli::fail(couldNotWriteTiff);
+    releaseInputs(writer);
     // libtiff hands a raw strip's bytes to the write procedure unchanged.
     writePage(writer, const_cast<void*>(plane));
 }

@@ -82,6 +82,9 @@ OmeTiffWriter* startOmeTiff(const std::string& fileName, const OmeImage& image, 
 // copies in runs of neighbouring planes: input stays open until a plane from another file or
 // from memory is written, or the file is finished.
 void writePlaneFrom(OmeTiffWriter* writer, int input, uint64_t offset);
+// Copies the planes gathered from input files now, so that the caller may close them: a file
+// closed before and another opened after may share its descriptor.
+void releaseInputs(OmeTiffWriter* writer);
 // The next page, its plane in memory, which may be reused once the call returns.
 void writePlane(OmeTiffWriter* writer, const void* plane);
 // Writes what is left and closes the file; the writer is gone.

@@ -86,11 +86,12 @@ DetectionSource detectionSourceOf(const lsm::ChannelAcquisition& a) {
     return DetectionSource::none;
 }
 
-// The emission a filter passes: the centre of a band pass; for a long pass, the recipe's value
-// where it lies above the edge, else the edge.
-double emissionThroughFilter(const DetectionFilter& filter, double recipeValue) {
+// The emission a filter passes: the centre of a band pass; for a long pass its edge where the
+// recipe's value does not lie above it, else none (the recipe's value stands).
+std::optional<double> emissionThroughFilter(const DetectionFilter& filter, double recipeValue) {
     if (filter.high) return (filter.low + *filter.high) / 2;
-    return recipeValue > filter.low ? recipeValue : filter.low;
+    if (recipeValue > filter.low) return std::nullopt;
+    return filter.low;
 }
 
 // The immersion words of an objective's name, compared as whole words in any case.
@@ -159,11 +160,10 @@ std::string channelHistory(const lsm::ChannelAcquisition& a, int channel, int32_
 
 }  // namespace
 
-double acquiredEmission(const lsm::ChannelAcquisition& a, int channel, int32_t channelCount,
-                        double excitation) {
-    const double recipeValue = emissionWavelengthFor(excitation);
+std::optional<double> detectedEmission(const lsm::ChannelAcquisition& a, int channel,
+                                       int32_t channelCount, double excitation) {
     const lsm::DetectionChannel* d = a.detection;
-    if (!d) return recipeValue;
+    if (!d) return std::nullopt;
     // The transmitted-light detector sees the laser itself.
     if (d->channelName == "ChD") return excitation;
     switch (detectionSourceOf(a)) {
@@ -172,23 +172,30 @@ double acquiredEmission(const lsm::ChannelAcquisition& a, int channel, int32_t c
             return (low + high) / 2;
         }
         case DetectionSource::filter:
-            return emissionThroughFilter(*filterOf(d->filterName), recipeValue);
+            return emissionThroughFilter(*filterOf(d->filterName),
+                                         emissionWavelengthFor(excitation));
         case DetectionSource::band: return (*d->bandStart + *d->bandStop) / 2;
         case DetectionSource::none: break;
     }
-    return recipeValue;
+    return std::nullopt;
+}
+
+double acquiredEmission(const lsm::ChannelAcquisition& a, int channel, int32_t channelCount,
+                        double excitation) {
+    return detectedEmission(a, channel, channelCount, excitation)
+        .value_or(emissionWavelengthFor(excitation));
 }
 
 Immersion immersionOf(const std::string& objective, std::optional<double> numericalAperture) {
     // The first immersion word of the name decides; "Imm" marks a multi-immersion lens.
     for (const std::string& word : wordsOf(objective)) {
-        if (isWordOf(word, {"Oil"})) return {"oil", 1.515, 1.515};
-        if (isWordOf(word, {"W", "Water"})) return {"water", 1.333, 1.333};
-        if (isWordOf(word, {"Glyc", "Gly"})) return {"glycerol", 1.47, 1.47};
-        if (isWordOf(word, {"Imm"})) return {"unknown", std::nullopt, std::nullopt};
+        if (isWordOf(word, {"Oil"})) return {"oil", "Oil", 1.515, 1.515};
+        if (isWordOf(word, {"W", "Water"})) return {"water", "Water", 1.333, 1.333};
+        if (isWordOf(word, {"Glyc", "Gly"})) return {"glycerol", "Glycerol", 1.47, 1.47};
+        if (isWordOf(word, {"Imm"})) return {"unknown", "Multi", std::nullopt, std::nullopt};
     }
-    if (numericalAperture && *numericalAperture < 1) return {"dry", 1.0, std::nullopt};
-    return {"unknown", std::nullopt, std::nullopt};
+    if (numericalAperture && *numericalAperture < 1) return {"dry", "Air", 1.0, std::nullopt};
+    return {"unknown", "", std::nullopt, std::nullopt};
 }
 
 void describeAcquisitionOptics(const std::string& objective,

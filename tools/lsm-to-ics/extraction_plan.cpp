@@ -11,14 +11,15 @@
 
 const char* const usage =
     "usage: lsm-to-ics FILE... -o NAME [-z ZSTART ZEND] [-c CHANNEL...] [-t INTERVAL]\n"
-    "                  [-p POSITION] [-a] [-S1|-S2]\n"
+    "                  [-p POSITION] [-a] [-S1|-S2|-ome]\n"
     "       lsm-to-ics -s FIRST -j STEP -e LAST PATTERN -o NAME [the same options]\n"
     "  The series' files are named in order, or by PATTERN with one run of \"?\" for the\n"
     "  number (img??.lsm). Left out, -z takes every slice and -c every channel of the first\n"
     "  file, -t its own time interval (several files need -t; a -c list ends at -t).\n"
     "  -a takes each channel's emission from its detection channel and the refractive indices\n"
     "  from the objective's immersion, and records the acquisition in the history.\n"
-    "  NAME is cut at its first \".\"; -S1 writes NAME.ics and NAME.ids, -S2 (default) NAME.ics.";
+    "  NAME is cut at its first \".\"; -S1 writes NAME.ics and NAME.ids, -S2 (default) NAME.ics,\n"
+    "  -ome one OME-TIFF NAME.ome.tif with what the microscope recorded in its OME-XML.";
 
 namespace {
 
@@ -54,6 +55,8 @@ const char* const channelBelowOne =
 const char* const positionBelowOne =
     "The position (-p) is counted from 1.\nTerminating...";
 const char* const zStartBelowOne = "The first slice (-z) must be 1 or more.\nTerminating...";
+const char* const omeTiffWithoutPlanes =
+    "An OME-TIFF needs at least one plane, and the run names no %s.\nTerminating...";
 const char* const zEndBelowZStart =
     "The last slice (-z %d %d) must not lie below the first.\nTerminating...";
 std::string numberedName(const std::string& pattern, size_t runStart, size_t runLength,
@@ -144,8 +147,12 @@ std::vector<std::string> scanArguments(int argc, char** argv, ExtractionPlan& pl
             cli::printLine("%s", acquisitionOpticsEcho);
         } else if (argument == "-S1" || argument == "-s1") {
             plan.icsVersion = 1;
+            plan.omeTiff = false;
         } else if (argument == "-S2" || argument == "-s2") {
             plan.icsVersion = 2;
+            plan.omeTiff = false;
+        } else if (argument == "-ome") {
+            plan.omeTiff = true;
         } else if (i > 0 && !isValue[static_cast<size_t>(i)]) {
             // "-" alone too: the planes are read at offsets, which standard input cannot give.
             if (argument[0] == '-') cli::unknownOption(argv[i]);
@@ -168,7 +175,13 @@ void checkPlan(const ExtractionPlan& plan, const GivenOptions& given) {
     for (int channel : plan.channels)
         if (channel < 1) cli::failWith(channelBelowOne, channel);
     if (!given.output || plan.outputBase.empty()) cli::fail(cli::emptyOutputBase);
-    requireLibicsFileName(plan.outputBase + ".ids");
+    if (!plan.omeTiff) {
+        requireLibicsFileName(plan.outputBase + ".ids");
+        return;
+    }
+    // An ICS run of no plane leaves its empty data file; an OME-TIFF cannot be empty.
+    if (plan.inputFiles.empty()) cli::failWith(omeTiffWithoutPlanes, "input file");
+    if (given.channels && plan.channels.empty()) cli::failWith(omeTiffWithoutPlanes, "channel");
 }
 
 // Every slice and every channel of the first input file, and its own time interval where the

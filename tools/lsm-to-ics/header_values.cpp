@@ -30,27 +30,8 @@ void warn(const char* format, ...) {
     std::fflush(stderr);
 }
 
-// The scan information of the first file.
-struct ScanInformation {
-    lsm::ScanInfoNumbers numbers;
-    lsm::ScanInfoTexts texts;
-    lsm::ScanInfoTracks tracks;
-};
-
 std::string objectiveOf(const lsm::ScanInfoTexts& texts) {
     return texts.size() > lsm::objectiveTextPosition ? texts[lsm::objectiveTextPosition] : "";
-}
-
-// The numerical aperture from an objective's name such as "Plan-Apochromat 63x/1.40 Oil".
-std::optional<double> numericalApertureOf(const std::string& objective) {
-    const size_t slash = objective.find('/');
-    if (slash == std::string::npos) return std::nullopt;
-    const size_t piece = objective.find_first_not_of('/', slash);
-    const double aperture =
-        piece == std::string::npos ? 0 : std::strtod(objective.c_str() + piece, nullptr);
-    // An aperture of 0 would make every pinhole radius infinite.
-    if (!(aperture > 0)) return std::nullopt;
-    return aperture;
 }
 
 // The header values of the run, from the plan, the first file and its scan information. Each
@@ -108,15 +89,29 @@ IcsHeaderValues headerValuesOf(const ExtractionPlan& plan, const LsmFile& file,
 
 }  // namespace
 
+std::optional<double> numericalApertureOf(const std::string& objective) {
+    const size_t slash = objective.find('/');
+    if (slash == std::string::npos) return std::nullopt;
+    const size_t piece = objective.find_first_not_of('/', slash);
+    const double aperture =
+        piece == std::string::npos ? 0 : std::strtod(objective.c_str() + piece, nullptr);
+    // An aperture of 0 would make every pinhole radius infinite.
+    if (!(aperture > 0)) return std::nullopt;
+    return aperture;
+}
+
 void setUpHeader(const ExtractionPlan& plan, const LsmFile& file, ConversionState& run) {
     ScanInformation scan;
     lsm::readScanInfo(file.stream, lsmInt(file, lsm::OffsetScanInformation), scan.numbers,
-                      scan.texts, &scan.tracks);
+                      scan.texts, &scan.tracks, &scan.recording);
     const lsm::ScanInfoNumbers& numbers = scan.numbers;
     if (numbers.size() < lsm::FirstWavelength) cli::fail(noStartTime);
     cli::printLine("Timestamp = %g:%g:%g", numbers[lsm::StartYear], numbers[lsm::StartMonth],
                    numbers[lsm::StartDay]);
-    run.ics = setupIcsHeader(headerValuesOf(plan, file, scan));
+    if (plan.omeTiff)
+        run.omeTiff = startOmeTiffOutput(plan, file, scan);
+    else
+        run.ics = setupIcsHeader(headerValuesOf(plan, file, scan));
     run.headerSetUp = true;
     run.columns = lsmInt(file, lsm::DimensionX);
     run.rows = lsmInt(file, lsm::DimensionY);

@@ -11,6 +11,7 @@
 
 #include "ics_header.h"
 #include "lsm_reader.h"
+#include "ome_tiff.h"
 
 extern const char* const usage;
 extern const char* const tooFewFirstEntries;
@@ -26,6 +27,7 @@ struct ExtractionPlan {
     std::vector<int> channels;
     double timeInterval = 0;
     int icsVersion = 2;
+    bool omeTiff = false;  // -ome: one OME-TIFF instead of the ICS image
     int position = 0;  // the stage position of every file, counted from 1; 0 when -p is not given
     bool acquisitionOptics = false;  // -a: emission and immersion from the acquisition
 };
@@ -34,7 +36,8 @@ struct ExtractionPlan {
 struct ConversionState {
     ICS* ics = nullptr;
     bool headerSetUp = false;
-    OutputData output;  // open from the first plane on
+    OutputData output;                    // open from the first plane on
+    ome::OmeTiffWriter* omeTiff = nullptr;  // -ome: open from the header on
     int32_t columns = 0;
     int32_t rows = 0;
     int32_t bitDepth = 0;
@@ -93,21 +96,41 @@ int32_t lsmInt(const LsmFile& file, lsm::LsmInfoField field);
 size_t outputTimeCount(const ExtractionPlan& plan, int32_t framesPerFile);
 
 // Reads the scan information of the first file, prints the acquisition date and describes the
-// output image to libics.
+// output image to libics, or starts the OME-TIFF.
 void setUpHeader(const ExtractionPlan& plan, const LsmFile& file, ConversionState& run);
+
+// The scan information of the first file.
+struct ScanInformation {
+    lsm::ScanInfoNumbers numbers;
+    lsm::ScanInfoTexts texts;
+    lsm::ScanInfoTracks tracks;
+    lsm::RecordingTexts recording;
+};
+
+// The numerical aperture from an objective's name such as "Plan-Apochromat 63x/1.40 Oil".
+std::optional<double> numericalApertureOf(const std::string& objective);
+
+// The OME-TIFF of -ome: ome_description.cpp. Describes the image by what the first file
+// records and creates NAME.ome.tif for its planes.
+ome::OmeTiffWriter* startOmeTiffOutput(const ExtractionPlan& plan, const LsmFile& file,
+                                       const ScanInformation& scan);
 
 // The acquisition's own optics (-a): acquisition_optics.cpp.
 
 // The emission wavelength of an image channel (counted from 1) of channelCount channels, lit at
-// excitation: from its detection channel where it tells (the transmitted-light detector, a
-// spectral bin, a filter, a detected band), else the recipe's.
+// excitation, where its detection channel tells (the transmitted-light detector, a spectral bin,
+// a filter, a detected band); none where only the recipe's value would stand.
+std::optional<double> detectedEmission(const lsm::ChannelAcquisition& acquisition, int channel,
+                                       int32_t channelCount, double excitation);
+// The same, else the recipe's.
 double acquiredEmission(const lsm::ChannelAcquisition& acquisition, int channel,
                         int32_t channelCount, double excitation);
 
 // The immersion of an objective, by the words of its name, or dry where it has none and an
 // aperture below 1. Indices left out are the recipe's.
 struct Immersion {
-    const char* name;  // oil, water, glycerol, dry or unknown
+    const char* name;     // oil, water, glycerol, dry or unknown
+    const char* omeName;  // OME's word: Oil, Water, Glycerol, Multi, Air; empty where unknown
     std::optional<double> lensRefractiveIndex;
     std::optional<double> mediumRefractiveIndex;
 };

@@ -1,4 +1,5 @@
-// lsm-to-ics: a numbered series of LSM files, each of one or more time frames, into one ICS image.
+// lsm-to-ics: a numbered series of LSM files, each of one or more time frames, into one ICS image
+// or one OME-TIFF.
 #include <libics.h>
 #include <sys/stat.h>
 
@@ -129,11 +130,13 @@ void checkFileAgainstPlan(const ExtractionPlan& plan, int channel, const LsmFile
         cli::failWith(otherFrameCount, file.name, file.frames, run.framesPerFile);
 }
 
-// A plane in memory to the data file; the run's first goes to libics, which writes the header
-// with it.
+// A plane in memory to the data file, or a page of the OME-TIFF; the run's first goes to libics,
+// which writes the header with it.
 void writePlane(const ExtractionPlan& plan, const LsmFile& file, const unsigned char* plane,
                 ConversionState& run) {
-    if (run.output.file < 0)
+    if (run.omeTiff)
+        ome::writePlane(run.omeTiff, plane);
+    else if (run.output.file < 0)
         run.output =
             startOutputData(run.ics, plan.icsVersion, plan.outputBase, plane, file.planeBytes);
     else
@@ -171,6 +174,11 @@ void copyPlanes(const ExtractionPlan& plan, int channel, const LsmFile& file,
             }
             const int64_t position = planePosition(plan, channel, file, frame, z);
             if (!planeLiesInFile(file, position)) cli::fail(planes::couldNotReadPlane);
+            if (run.omeTiff) {
+                ome::writePlaneFrom(run.omeTiff, fileno(file.stream),
+                                    static_cast<uint64_t>(position));
+                continue;
+            }
             if (run.output.file >= 0) {
                 appendPlaneFrom(run.output, fileno(file.stream), static_cast<uint64_t>(position),
                                 static_cast<size_t>(file.planeBytes));
@@ -183,6 +191,8 @@ void copyPlanes(const ExtractionPlan& plan, int channel, const LsmFile& file,
         }
     closePlaneDecoder(decoder);
     std::free(plane);
+    // The file is closed next.
+    if (run.omeTiff) ome::releaseInputs(run.omeTiff);
 }
 
 // A run that copies no plane has no image to write, yet leaves its empty data file for the
@@ -233,7 +243,9 @@ int main(int argc, char** argv) {
     ConversionState run;
     for (int channel : plan.channels)
         for (const std::string& name : plan.inputFiles) convertFile(plan, channel, name, run);
-    if (run.output.file >= 0)
+    if (run.omeTiff)
+        ome::finishOmeTiff(run.omeTiff);
+    else if (run.output.file >= 0)
         finishOutputData(run.output);
     else
         leaveEmptyDataFile(plan.outputBase + ".ids");
