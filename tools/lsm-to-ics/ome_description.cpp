@@ -181,6 +181,9 @@ ome::OmeImage omeImageOf(const ExtractionPlan& plan, const LsmFile& file,
 
 ome::OmeTiffWriter* startOmeTiffOutput(const ExtractionPlan& plan, const LsmFile& file,
                                        const ScanInformation& scan) {
+    // The OME-XML describes every page before the first is copied: a frame count read from the
+    // file must not make it describe more planes than the file holds.
+    checkPlanesFit(plan, plan.channels.front(), file);
     // Where the first plane lies in the file, so that the copied planes keep their alignment;
     // decoded planes have none to keep.
     const int64_t firstPlane =
