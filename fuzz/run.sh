@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Fuzzes the four programs with AFL++, ics-split once with -s2 and once with -ome (as
-# ics-split-ome): builds instrumented binaries (AddressSanitizer and
+# Fuzzes the four programs with AFL++, lsm-to-ics and ics-split each once more with -ome (as
+# lsm-to-ics-ome and ics-split-ome): builds instrumented binaries (AddressSanitizer and
 # UndefinedBehaviorSanitizer), seeds each from small valid files made by the tests' writers, and
 # runs each program for the given time. Findings land in build-fuzz/findings/PROGRAM/.
 #   bash fuzz/run.sh [SECONDS-PER-PROGRAM] [PROGRAM...]
@@ -11,7 +11,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-1200}
 shift || true
 programs=("$@")
-[ ${#programs[@]} -gt 0 ] || programs=(lsm-to-ics image-info ics-split ics-split-ome tiff-to-ids)
+[ ${#programs[@]} -gt 0 ] || programs=(lsm-to-ics lsm-to-ics-ome image-info ics-split ics-split-ome tiff-to-ids)
 
 if ! command -v afl-fuzz >/dev/null || ! command -v afl-clang-fast++ >/dev/null; then
   sudo=""
@@ -39,7 +39,7 @@ plain="$fuzz/plain"
 afl="$fuzz/afl/tools"
 
 # Seeds: a small LSM series, a time lapse, a compressed file of two positions, a file of a track
-# per channel with its depths at an offset, the ICS
+# per channel with its depths at an offset, a time lapse with channel colours and stamps, the ICS
 # images of both versions that lsm-to-ics makes of the series (the version-2 one also with its
 # data gzipped), and a TIFF plane.
 seed_files() {
@@ -50,6 +50,8 @@ seed_files() {
      && "$plain/tests/make-lsm-series" -t 3 'lapse_t?.lsm' 1 5 3 2 2 16 > /dev/null \
      && "$plain/tests/make-lsm-series" -lzw2 -p 2 'packed_t?.lsm' 1 5 3 2 2 16 > /dev/null \
      && "$plain/tests/make-lsm-series" -tracks -depths-apart 'tracks_t?.lsm' 1 5 3 1 2 8 \
+          > /dev/null \
+     && "$plain/tests/make-lsm-series" -t 2 -tracks -colors -stamps 'decor_t?.lsm' 1 5 3 1 2 8 \
           > /dev/null \
      && "$plain/tools/lsm-to-ics/lsm-to-ics" -s 1 -j 1 -e 1 'seed_t?.lsm' -o image -z 1 3 \
           -c 1 2 -t 1 -S1 > /dev/null \
@@ -70,12 +72,14 @@ run_fuzzer() {
   seed_files "$seeds" "$work"
   local target=() input
   case "$program" in
-    lsm-to-ics)
+    lsm-to-ics | lsm-to-ics-ome)
       cp "$work/seed_t1.lsm" "$work/one_t1.lsm" "$work/lapse_t1.lsm" "$work/packed_t1.lsm" \
-         "$work/tracks_t1.lsm" "$seeds/"
+         "$work/tracks_t1.lsm" "$work/decor_t1.lsm" "$seeds/"
       input="$work/in1.lsm"
+      local mode=(-a -S2)
+      [ "$program" = lsm-to-ics-ome ] && mode=(-ome)
       target=("$afl/lsm-to-ics/lsm-to-ics" -s 1 -j 1 -e 1 "$work/in?.lsm" -o "$work/out" -z 1 1
-              -c 1 2 -t 1 -p 1 -a -S2) ;;
+              -c 1 2 -t 1 -p 1 "${mode[@]}") ;;
     image-info)
       cp "$work/seed_t1.lsm" "$work/one_t1.lsm" "$work/tracks_t1.lsm" "$seeds/"
       input="$work/input.lsm"
