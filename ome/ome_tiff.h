@@ -80,7 +80,7 @@ OmeTiffWriter* startOmeTiff(const std::string& fileName, const OmeImage& image, 
                             uint64_t firstPlaneOffset, const char* inputCut);
 // The next page, its plane the planeBytes at offset in the open file input, which the kernel
 // copies in runs of neighbouring planes: input stays open until a plane from another file or
-// from memory is written, or the file is finished.
+// from memory is written, releaseInputs is called, or the file is finished.
 void writePlaneFrom(OmeTiffWriter* writer, int input, uint64_t offset);
 // Copies the planes gathered from input files now, so that the caller may close them: a file
 // closed before and another opened after may share its descriptor.

@@ -36,7 +36,7 @@ struct ExtractionPlan {
 struct ConversionState {
     ICS* ics = nullptr;
     bool headerSetUp = false;
-    OutputData output;                    // open from the first plane on
+    OutputData output;                      // open from the first plane on
     ome::OmeTiffWriter* omeTiff = nullptr;  // -ome: open from the header on
     int32_t columns = 0;
     int32_t rows = 0;

@@ -91,8 +91,8 @@ std::optional<ome::Objective> objectiveOf(const std::string& name) {
 // stores for the transmitted-light channel, is written as white: a viewer would draw it unseen.
 int32_t omeColor(const lsm::RgbColor& c) {
     if (c.red == 0 && c.green == 0 && c.blue == 0) return -1;
-    const uint32_t rgba = uint32_t{c.red} << 24 | uint32_t{c.green} << 16 |
-                          uint32_t{c.blue} << 8 | 0xFF;
+    const uint32_t rgba =
+        uint32_t{c.red} << 24 | uint32_t{c.green} << 16 | uint32_t{c.blue} << 8 | 0xFF;
     return static_cast<int32_t>(rgba);
 }
 
@@ -187,10 +187,9 @@ ome::OmeTiffWriter* startOmeTiffOutput(const ExtractionPlan& plan, const LsmFile
     // Where the first plane lies in the file, so that the copied planes keep their alignment;
     // decoded planes have none to keep.
     const int64_t firstPlane =
-        file.compression == 1
-            ? planePosition(plan, plan.channels.front(), file, 0, plan.zStart - 1)
-            : 0;
-    return ome::startOmeTiff(plan.outputBase + ".ome.tif", omeImageOf(plan, file, scan),
-                             file.planeBytes, static_cast<uint64_t>(std::max<int64_t>(firstPlane, 0)),
-                             planes::couldNotReadPlane);
+        file.compression == 1 ? planePosition(plan, plan.channels.front(), file, 0, plan.zStart - 1)
+                              : 0;
+    return ome::startOmeTiff(
+        plan.outputBase + ".ome.tif", omeImageOf(plan, file, scan), file.planeBytes,
+        static_cast<uint64_t>(std::max<int64_t>(firstPlane, 0)), planes::couldNotReadPlane);
 }
