@@ -58,8 +58,10 @@ tar -xzf "$deps/$tiff.tar.gz" -C "$work/src"
 tar -xzf "$deps/$ics.tar.gz" -C "$work/src"
 
 # libtiff with the codecs the suite's files use (LZW, PackBits, Deflate) and no optional
-# external codec; neither its tools, tests nor documentation.
-configure_build_install tiff "$work/src/$tiff" -DBUILD_SHARED_LIBS=ON \
+# external codec; neither its tools, tests nor documentation. Its POSIX file access rather than
+# the Win32 one: C runtime descriptors in binary mode with 64-bit seeks, and the same messages
+# as on Linux for a file that cannot be opened ("name: No such file or directory.").
+configure_build_install tiff "$work/src/$tiff" -DBUILD_SHARED_LIBS=ON -Dwin32-io=OFF \
   -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF -Dcxx=OFF \
   -Dzlib=ON -Dlibdeflate=OFF -Djpeg=OFF -Dold-jpeg=OFF -Djbig=OFF -Dlerc=OFF -Dlzma=OFF \
   -Dwebp=OFF -Dzstd=OFF -Dsphinx=OFF
