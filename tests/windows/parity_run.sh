@@ -28,11 +28,11 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/lsm-ics-parity-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/inputs" "$work/linux" "$work/windows" "$work/captured"
 
-# wine quiet, arguments read as UTF-8, its server kept up between the many short runs.
+# wine quiet, arguments read as UTF-8, its prefix made before the first case (tests/windows/
+# with_wine.sh keeps its server up between the many short runs).
 export WINEDEBUG=-all LC_ALL=C.UTF-8
 wine_command=$(command -v wine64 || command -v wine) || { echo "parity: no wine" >&2; exit 1; }
-wineserver -p 30 2> /dev/null
-"$wine_command" cmd /c exit > /dev/null 2>&1
+"$wine_command" cmd /c exit < /dev/null > /dev/null 2>&1
 
 passed=() failed=() skipped=()
 
