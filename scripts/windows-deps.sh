@@ -46,7 +46,7 @@ configure_build_install() {  # name, source folder, extra CMake arguments...
            -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_INSTALL_PREFIX="$prefix" \
            -DCMAKE_BUILD_TYPE=Release "$@" &&
          cmake --build "$work/obj/$name" -j2 &&
-         cmake --install "$work/obj/$name"; } > "$log" 2>&1; then
+         cmake --install "$work/obj/$name" --strip; } > "$log" 2>&1; then
     tail -n 40 "$log" >&2
     echo "windows-deps: building $name failed, the whole log is $log" >&2
     exit 1
