@@ -8,6 +8,7 @@
 # Inputs come from the tests' writer (make-lsm-series) and from the Linux programs themselves;
 # the real samples of ../shared/samples are used in place where that folder exists. A case whose
 # Windows program was not built is reported as skipped, or fails with PARITY_REQUIRE_ALL=1.
+# PARITY_VERBOSE=1 shows the first lines that differ, PARITY_KEEP=1 keeps the folders.
 # LSM_ICS_BIG_TESTS=1 adds the conversion of an LSM file of 4.5 GiB (it writes 13.5 GiB).
 set -uo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -25,7 +26,11 @@ for program in "${programs[@]}"; do
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/lsm-ics-parity-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+if [ -n "${PARITY_KEEP:-}" ]; then
+  echo "parity: the cases' folders and captured output are kept in $work"
+else
+  trap 'rm -rf "$work"' EXIT
+fi
 mkdir -p "$work/inputs" "$work/linux" "$work/windows" "$work/captured"
 
 # wine quiet, arguments read as UTF-8, its prefix made before the first case (tests/windows/
@@ -128,7 +133,7 @@ make_inputs() {
 case_runs() {
   local series="cell_t01.lsm cell_t02.lsm"
   case_run lsm-to-ics_S1 lsm-to-ics "$series" cell_t01.lsm cell_t02.lsm -o out -t 30 -S1
-  case_run lsm-to-ics_S2_pattern lsm-to-ics "$series" -s 1 -j 1 -e 2 'cell_t??.lsm' -o out -S2
+  case_run lsm-to-ics_S2_pattern lsm-to-ics "$series" -s 1 -j 1 -e 2 'cell_t??.lsm' -o out -t 30 -S2
   case_run lsm-to-ics_channels_reversed lsm-to-ics "$series" cell_t01.lsm -o out -z 2 3 -c 2 1 -t 5 -S1
   case_run lsm-to-ics_acquisition_optics lsm-to-ics tracks_t1.lsm tracks_t1.lsm -o out -a
   case_run lsm-to-ics_lzw lsm-to-ics lzw_t1.lsm lzw_t1.lsm -o out -S1
@@ -156,7 +161,7 @@ case_runs() {
   case_run ics-split_gzip ics-split "gzipped.ics gzipped.ids.gz" -i gzipped -o sub -s1
   case_run ics-split_gzip_ome ics-split "gzipped.ics gzipped.ids.gz" -i gzipped -o sub -ome
   case_run ics-split_short_data ics-split "short.ics short.ids" -i short -o sub -s1
-  case_run ics-split_bad_option ics-split "$image1" -i image1 -o sub -tiff
+  case_run ics-split_bad_option ics-split "$image1" -i image1 -o sub -q
   case_run ics-split_missing_file ics-split "" -i absent -o sub
 
   local count
