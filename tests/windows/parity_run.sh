@@ -18,9 +18,11 @@ samples="$top/../shared/samples"
 programs=(lsm-to-ics image-info ics-split tiff-to-ids)
 linux_program() { echo "$linux_build/tools/$1/$1"; }
 windows_program() { echo "$windows_build/bin/$1.exe"; }
-for program in "${programs[@]}"; do
-  if [ ! -x "$(linux_program "$program")" ]; then
-    echo "parity: $(linux_program "$program") missing: build the Linux programs first" >&2
+linux_files=("$linux_build/tests/make-lsm-series")
+for program in "${programs[@]}"; do linux_files+=("$(linux_program "$program")"); done
+for file in "${linux_files[@]}"; do
+  if [ ! -x "$file" ]; then
+    echo "parity: $file missing: build the Linux programs and tests first" >&2
     exit 1
   fi
 done
