@@ -1,7 +1,7 @@
 # Thin wrapper over CMake and CTest.
 BUILD ?= build
 
-.PHONY: deps build test sanitize-test sample clean
+.PHONY: deps build test sanitize-test sample clean windows-deps windows windows-test
 
 deps:
 	@bash scripts/install-deps.sh
@@ -28,5 +28,35 @@ sanitize-test: deps
 sample: build
 	bash scripts/run-sample.sh $(BUILD)
 
+# The four programs for 64-bit Windows, cross-built with Debian's mingw-w64, and a zip of them with
+# their DLLs, the licences and the README. libtiff and libics are built from their source archives
+# in DEPS (once: a second run finds them built); the tests run under wine.
+DEPS ?= ../shared/deps
+WINDOWS_DEPS_BUILD ?= build-windows-deps
+WINDOWS_BUILD ?= build-windows
+WINDOWS_TEST_BUILD ?= build-windows-tests
+WINDOWS_CMAKE = cmake -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+  -DCMAKE_PREFIX_PATH=$(abspath $(WINDOWS_DEPS_BUILD))/prefix -DCMAKE_BUILD_TYPE=Release
+
+windows-deps: deps
+	@bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64
+	bash scripts/windows-deps.sh $(DEPS) $(WINDOWS_DEPS_BUILD)
+
+windows: windows-deps
+	$(WINDOWS_CMAKE) -S . -B $(WINDOWS_BUILD) -DLSM_BUILD_TESTS=OFF
+	cmake --build $(WINDOWS_BUILD) -j2
+	cd $(WINDOWS_BUILD) && cpack
+
+# The cross-built tests under wine through CTest, then the parity run: the suite's cases run by the
+# Linux programs and by the Windows programs under wine, outputs compared. wine gets a prefix of
+# its own in the test build folder.
+windows-test: export WINEPREFIX = $(abspath $(WINDOWS_TEST_BUILD))/wine
+windows-test: export WINEDEBUG = -all
+windows-test: build windows-deps
+	$(WINDOWS_CMAKE) -S . -B $(WINDOWS_TEST_BUILD)
+	cmake --build $(WINDOWS_TEST_BUILD) -j2
+	cd $(WINDOWS_TEST_BUILD) && bash ../tests/windows/with_wine.sh ctest -j2 --output-on-failure
+	bash tests/windows/with_wine.sh bash tests/windows/parity_run.sh $(BUILD) $(WINDOWS_TEST_BUILD)
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(WINDOWS_BUILD) $(WINDOWS_TEST_BUILD) $(WINDOWS_DEPS_BUILD)

@@ -247,16 +247,21 @@ TEST_F(ImageInfo, FatalMessageOfTheScanInformationFollowsTheImageFields) {
     lsmtest::appendScanEntry(c.rawScanInfo, 0x10000001, 3, 0, {});
     const std::string message = "Data type not defined in LSM! (1)\nTerminating...\n";
     expectFailure(runOn("stack.lsm", c), smallStackImageFields, message);
+#ifndef _WIN32  // no /bin/sh to join the two streams
     // The fields are on their way before the walk starts: one stream holds both in order.
     const RunResult both =
         lsmtest::runProgram("/bin/sh", {"-c", "\"$0\" stack.lsm 2>&1", program}, dir.path);
     EXPECT_EQ(both.status, 1);
     EXPECT_EQ(both.out, smallStackImageFields + message);
+#endif
 }
 
 TEST_F(ImageInfo, RealMicroscopeFilesMatchWhatTifffileReads) {
     const std::string samples = SAMPLES_DIR;
     if (!lsmtest::fileExists(samples)) GTEST_SKIP() << "no sample folder";
+#ifdef _WIN32
+    GTEST_SKIP() << "no Debian python3";
+#endif
     if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no Debian python3";
     // The line composed from tifffile's reading of the same file, each channel lit by the one
     // laser in use of its track.

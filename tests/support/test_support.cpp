@@ -2,16 +2,22 @@
 #include "test_support.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -26,7 +32,11 @@ void removeTree(const std::string& path) {
             if (name == "." || name == "..") continue;
             const std::string child = path + "/" + name;
             struct stat status;
+#ifdef _WIN32
+            if (stat(child.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+#else
             if (lstat(child.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+#endif
                 removeTree(child);
             else
                 unlink(child.c_str());
@@ -36,10 +46,85 @@ void removeTree(const std::string& path) {
     rmdir(path.c_str());
 }
 
+#ifdef _WIN32
+// Windows has no mkdtemp: random names in place of the six Xs until mkdir makes a folder that
+// did not exist.
+char* mkdtemp(char* pattern) {
+    char* digits = pattern + std::string(pattern).size() - 6;
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::snprintf(digits, 7, "%06u", static_cast<unsigned>(random() % 1000000));
+        if (mkdir(pattern) == 0) return pattern;
+    }
+    return nullptr;
+}
+
+std::wstring wide(const std::string& utf8) {
+    const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    std::wstring text(size, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, text.data(), size);
+    text.pop_back();
+    return text;
+}
+
+// An argument as the C runtime of the started program splits its command line back.
+std::wstring quoted(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+    std::wstring text = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        text.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        text += c;
+        backslashes = 0;
+    }
+    text.append(2 * backslashes, L'\\');
+    return text + L"\"";
+}
+
+// A temporary file the started program inherits as its output, removed when closed.
+HANDLE captureFile() {
+    wchar_t folder[MAX_PATH + 1];
+    wchar_t name[MAX_PATH + 1];
+    if (!GetTempPathW(MAX_PATH + 1, folder) || !GetTempFileNameW(folder, L"lsm", 0, name))
+        throw std::runtime_error("cannot make a capture file");
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    const HANDLE file = CreateFileW(name, GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    &inherited, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot make a capture file");
+    return file;
+}
+
+// The captured text with line ends as on Linux: Windows programs end lines with CRLF in text mode.
+std::string capturedText(HANDLE file) {
+    std::string text;
+    LARGE_INTEGER start = {};
+    SetFilePointerEx(file, start, nullptr, FILE_BEGIN);
+    char buffer[65536];
+    DWORD count = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &count, nullptr) && count > 0)
+        text.append(buffer, count);
+    CloseHandle(file);
+    std::string lines;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') lines += text[i];
+    return lines;
+}
+#endif
+
 }  // namespace
 
 TempDir::TempDir() {
+#ifdef _WIN32
+    const char* base = std::getenv("TEMP");
+#else
     const char* base = std::getenv("TMPDIR");
+#endif
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/lsm-ics-test-XXXXXX";
     if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
     path = pattern;
@@ -47,6 +132,44 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() { removeTree(path); }
 
+#ifdef _WIN32
+RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& workDir, int timeoutSeconds) {
+    std::wstring commandLine = quoted(wide(program));
+    for (const std::string& arg : args) commandLine += L" " + quoted(wide(arg));
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    const HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     &inherited, OPEN_EXISTING, 0, nullptr);
+    const HANDLE out = captureFile();
+    const HANDLE err = captureFile();
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process = {};
+    RunResult result;
+    if (CreateProcessW(wide(program).c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                       nullptr, wide(workDir).c_str(), &startup, &process)) {
+        if (WaitForSingleObject(process.hProcess, 1000u * timeoutSeconds) == WAIT_TIMEOUT) {
+            TerminateProcess(process.hProcess, 128 + 9);
+            WaitForSingleObject(process.hProcess, INFINITE);
+        }
+        DWORD status = 0;
+        GetExitCodeProcess(process.hProcess, &status);
+        result.status = static_cast<int>(status);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    } else {
+        result.status = 127;
+    }
+    CloseHandle(input);
+    result.out = capturedText(out);
+    result.err = capturedText(err);
+    return result;
+}
+#else
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& workDir, int timeoutSeconds) {
     char outName[] = "/tmp/lsm-ics-out-XXXXXX";
@@ -88,6 +211,7 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     unlink(errName);
     return result;
 }
+#endif
 
 std::string exactly(const std::string& text) {
     std::string pattern = "^";
