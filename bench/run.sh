@@ -5,7 +5,8 @@
 # the best of five runs each. Sizes of 1 GiB and 256 MiB of pixels, and 4 GiB with "large",
 # show how the cost grows with the work. Each copying mode is held to its aims: 0.9 of its
 # floor or more, and a peak within one plane (2 MiB) plus 8 MiB. LZW-compressed LSM files are
-# converted against libtiff alone decoding them, and a 1 GiB gzip image is split against zlib
+# converted against libtiff alone decoding them (lsm-to-ics -S1 and -ome), a line scan of 2,000
+# one-row frames through -ome against twice the time per byte of large planes, and a 1 GiB gzip image is split against zlib
 # itself inflating its stream into a file; "gzip" measures only that. Run by hand:
 #   bash bench/run.sh [BUILD-FOLDER] [large|gzip]
 set -euo pipefail
@@ -93,6 +94,10 @@ measure_size() {
   read -r s p f < <(best_of_five "out.ics out.ids" \
                     "$tools/lsm-to-ics/lsm-to-ics" "${series[@]}" -o out -S2)
   report "lsm-to-ics -S2" "$input" "$s" "$p" "$f" "$cat_lsm_after_header" aim
+  read -r s p f < <(best_of_five out.ome.tif \
+                    "$tools/lsm-to-ics/lsm-to-ics" "${series[@]}" -o out -ome)
+  report "lsm-to-ics -ome" "$input" "$s" "$p" "$f" "$cat_lsm" aim
+  lsm_ome_seconds_per_mib=$(awk -v s="$s" -v b="$pixels" 'BEGIN { print s * 1048576 / b }')
 
   read -r s p f < <(best_of_five cat.out sh -c 'cat image.ids > cat.out')
   local cat_ids=$s
@@ -156,7 +161,25 @@ measure_compressed() {
   read -r s p f < <(best_of_five "out.ics out.ids" "$tools/lsm-to-ics/lsm-to-ics" -s 1 -j 1 \
                     -e "$files" 'in_t??.lsm' -z 1 64 -c 1 2 -t 1 -o out -S1)
   report "lsm-to-ics -S1 of LZW files" "$pixels" "$s" "$p" "$f" "$libtiff" aim
-  rm -f decoded.raw out.ics out.ids
+  read -r s p f < <(best_of_five out.ome.tif "$tools/lsm-to-ics/lsm-to-ics" -s 1 -j 1 \
+                    -e "$files" 'in_t??.lsm' -z 1 64 -c 1 2 -t 1 -o out -ome)
+  report "lsm-to-ics -ome of LZW files" "$pixels" "$s" "$p" "$f" "$libtiff" aim
+  rm -f decoded.raw out.ics out.ids out.ome.tif
+  cd ..
+}
+
+# A line scan of 2,000 frames, each plane one row of 8,192 16-bit samples, in two channels:
+# lsm-to-ics -ome within twice the time per byte of the 2 MiB planes of the last size measured.
+measure_line_scan() {
+  mkdir -p "line scan" && cd "line scan"
+  "$bin/tests/make-lsm-series" -line -t 2000 'ln_t?.lsm' 1 8192 1 1 2 16 > /dev/null
+  cat ln_t1.lsm > /dev/null  # warm the page cache
+  local pixels=$((2000 * 2 * 8192 * 2)) s p f
+  echo "line scan: 2000 frames of one row of 8192 16-bit samples, 2 channels, 4000 pages"
+  read -r s p f < <(best_of_five out.ome.tif "$tools/lsm-to-ics/lsm-to-ics" ln_t1.lsm -o out -ome)
+  local twice_large
+  twice_large=$(awk -v r="$lsm_ome_seconds_per_mib" -v b="$pixels" 'BEGIN { print 2 * r * b / 1048576 }')
+  report "lsm-to-ics -ome of a line scan" "$pixels" "$s" "$p" "$f" "$twice_large" 1
   cd ..
 }
 
@@ -216,6 +239,7 @@ fi
 [ "$choice" = large ] && measure_size 16 "4 GiB"
 measure_size 4 "1 GiB"
 measure_size 1 "256 MiB"
+measure_line_scan
 measure_compressed 4 "1 GiB compressed"
 measure_gzip
 
