@@ -21,7 +21,7 @@ const char* const couldNotOpenIcs = "Could not open ICS file for reading!";
 const char* const sensorParameterWithoutName =
     "The input header has a sensor parameter line without a parameter name.\nTerminating...";
 const char* const tooManyHeaderSensorChannels =
-    "The input header gives %ld sensor channels; libics holds at most %d.\nTerminating...";
+    "The input header gives %lld sensor channels; libics holds at most %d.\nTerminating...";
 const char* const couldNotCloseInput = "Could not close ICS file!\n";
 const char* const couldNotOpenIds = "Could not open IDS file!";
 const char* const tooManyDimensions =
@@ -93,9 +93,9 @@ void refuseSensorLineThatCrashesLibics(const std::vector<std::string>& fields) {
     if (fields.size() < 2 || !sameWord(fields[0], "sensor") || !sameWord(fields[1], "s_params"))
         return;
     if (fields.size() == 2) cli::fail(sensorParameterWithoutName);
-    const long channels = sameWord(fields[2], "Channels") && fields.size() > 3
-                              ? std::strtol(fields[3].c_str(), nullptr, 10)
-                              : 0;
+    const long long channels = sameWord(fields[2], "Channels") && fields.size() > 3
+                                   ? std::strtoll(fields[3].c_str(), nullptr, 10)
+                                   : 0;
     if (channels > ICS_MAX_LAMBDA)
         cli::failWith(tooManyHeaderSensorChannels, channels, ICS_MAX_LAMBDA);
 }
