@@ -231,6 +231,14 @@ FILE* streamOf(const std::vector<uint8_t>& bytes) {
     return stream;
 }
 
+bool makeFolder(const std::string& path) {
+#ifdef _WIN32
+    return mkdir(path.c_str()) == 0;
+#else
+    return mkdir(path.c_str(), 0777) == 0;
+#endif
+}
+
 bool fileExists(const std::string& path) {
     struct stat status;
     return stat(path.c_str(), &status) == 0;
