@@ -11,6 +11,7 @@
 #include <cstring>
 #include <utility>
 
+#include "byte_range_copy.h"
 #include "command_line.h"
 #include "ics_header.h"
 #include "ics_split.h"
@@ -390,11 +391,10 @@ void reportHeader(const IcsInputInfo& info) {
 PlaneReader openInputData(const IcsInputInfo& info) {
     PlaneReader reader;
     reader.stream = std::fopen(info.dataFileName.c_str(), "rb");
-    struct stat status;
     // A folder opens too, and has a size, but holds no data.
-    if (!reader.stream || fstat(fileno(reader.stream), &status) != 0 || !S_ISREG(status.st_mode))
+    if (!reader.stream || !fileio::isRegularFile(fileno(reader.stream)))
         cli::fail(couldNotOpenIds);
-    reader.fileSize = status.st_size;
+    reader.fileSize = fileio::fileSize(fileno(reader.stream));
     return reader;
 }
 
