@@ -9,6 +9,9 @@ if(MINGW)
   add_link_options(-static)
 endif()
 
+# The programs' manifests are compiled by windres.
+enable_language(RC)
+
 # All programs and tests in one folder, beside the DLLs: Windows looks for DLLs there first.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 

@@ -4,18 +4,14 @@
 // whole, and gather the directories after them into large writes.
 #include "ome_tiff.h"
 
-#include <fcntl.h>
-#include <sys/sendfile.h>
 #include <tiffio.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstring>
 
+#include "byte_range_copy.h"
 #include "command_line.h"
-#include "plane_copy.h"
 
 namespace ome {
 namespace {
@@ -76,20 +72,8 @@ OmeFile& fileOf(thandle_t handle) {
     return *static_cast<OmeFile*>(handle);
 }
 
-bool writeAt(int fd, const unsigned char* data, uint64_t bytes, uint64_t at) {
-    while (bytes > 0) {
-        const auto piece = static_cast<size_t>(std::min<uint64_t>(bytes, planes::writePieceBytes));
-        const ssize_t written = pwrite(fd, data, piece, static_cast<off_t>(at));
-        if (written <= 0) return false;
-        data += written;
-        at += static_cast<uint64_t>(written);
-        bytes -= static_cast<uint64_t>(written);
-    }
-    return true;
-}
-
 bool flush(OmeFile& f) {
-    const bool written = writeAt(f.fd, f.buffer.data(), f.buffer.size(), f.bufferStart);
+    const bool written = fileio::writeAllAt(f.fd, f.buffer.data(), f.buffer.size(), f.bufferStart);
     f.buffer.clear();
     return written;
 }
@@ -99,37 +83,16 @@ bool flush(OmeFile& f) {
     cli::fail(f.inputCut);
 }
 
-// Copies the run by the kernel, or where it cannot copy between the two files, reads and writes
-// it through the buffer. The one place where the writer copies from an input file.
+// Copies the run by the kernel, or where it cannot copy between the two files, through a buffer.
+// The one place where the writer copies from an input file.
 bool copyRun(OmeFile& f) {
     const CopyRun run = f.run;
     f.run.bytes = 0;
     if (run.bytes == 0) return true;
-    if (lseek(f.fd, static_cast<off_t>(run.to), SEEK_SET) < 0) return false;
-    auto from = static_cast<off_t>(run.from);
-    uint64_t left = run.bytes;
-    while (left > 0) {
-        const ssize_t copied = sendfile(f.fd, run.input, &from, static_cast<size_t>(left));
-        if (copied < 0 && planes::kernelCannotCopy(errno)) break;
-        if (copied == 0) failShortInput(f);
-        if (copied < 0) return false;
-        left -= static_cast<uint64_t>(copied);
-    }
-    if (left == 0) return true;
-    if (!flush(f)) return false;
-    f.buffer.resize(bufferBytes);
-    for (uint64_t at = run.to + run.bytes - left; left > 0;) {
-        const auto piece = static_cast<size_t>(std::min<uint64_t>(left, bufferBytes));
-        const ssize_t got = pread(run.input, f.buffer.data(), piece, from);
-        if (got == 0) failShortInput(f);
-        if (got < 0 || !writeAt(f.fd, f.buffer.data(), static_cast<uint64_t>(got), at))
-            return false;
-        from += got;
-        at += static_cast<uint64_t>(got);
-        left -= static_cast<uint64_t>(got);
-    }
-    f.buffer.clear();
-    return true;
+    if (!fileio::seekTo(f.fd, run.to)) return false;
+    const fileio::CopyResult result = fileio::copyRange(f.fd, run.input, run.from, run.bytes);
+    if (result == fileio::CopyResult::inputEnded) failShortInput(f);
+    return result == fileio::CopyResult::copied;
 }
 
 bool gatherStrip(OmeFile& f, uint64_t bytes) {
@@ -157,7 +120,8 @@ bool writeThroughBuffer(OmeFile& f, const unsigned char* data, uint64_t bytes) {
     if (!fitsBuffer(f, bytes)) {
         if (!flush(f)) return false;
         f.bufferStart = f.end;
-        if (!fitsBuffer(f, bytes)) return writeAt(f.fd, data, bytes, f.position);
+        if (!fitsBuffer(f, bytes))
+            return fileio::writeAllAt(f.fd, data, static_cast<size_t>(bytes), f.position);
     }
     const auto at = static_cast<size_t>(f.position - f.bufferStart);
     f.buffer.resize(std::max(f.buffer.size(), at + static_cast<size_t>(bytes)));
@@ -175,7 +139,7 @@ tmsize_t writeProcedure(thandle_t handle, void* data, tmsize_t size) {
         written = gatherStrip(f, bytes);
     else if (f.position + bytes <= f.bufferStart)
         // Before the buffer: a strip from memory, the header, or the link from the page before.
-        written = writeAt(f.fd, from, bytes, f.position);
+        written = fileio::writeAllAt(f.fd, from, static_cast<size_t>(bytes), f.position);
     else
         written = writeThroughBuffer(f, from, bytes);
     if (!written) return -1;
@@ -190,18 +154,18 @@ tmsize_t readProcedure(thandle_t handle, void* data, tmsize_t size) {
     const bool meetsRun = f.position < f.run.to + f.run.bytes && f.position + bytes > f.run.to;
     if (meetsRun && !copyRun(f)) return -1;
     const uint64_t bufferEnd = f.bufferStart + f.buffer.size();
-    ssize_t got = size;
+    int64_t got = size;
     if (f.position >= f.bufferStart && f.position + bytes <= bufferEnd) {
         std::memcpy(data, f.buffer.data() + (f.position - f.bufferStart),
                     static_cast<size_t>(bytes));
     } else {
         // Bytes before the buffer are read without flushing it.
         if (f.position + bytes > f.bufferStart && !flush(f)) return -1;
-        got = pread(f.fd, data, static_cast<size_t>(bytes), static_cast<off_t>(f.position));
+        got = fileio::readAt(f.fd, data, static_cast<size_t>(bytes), f.position);
         if (got < 0) return -1;
     }
     f.position += static_cast<uint64_t>(got);
-    return got;
+    return static_cast<tmsize_t>(got);
 }
 
 toff_t seekProcedure(thandle_t handle, toff_t offset, int whence) {
@@ -346,7 +310,7 @@ OmeTiffWriter* startOmeTiff(const std::string& fileName, const OmeImage& image, 
     const char* mode = needsBigTiff(file.end, pages, writer->xml.size())
                            ? (image.bigEndian ? "w8b" : "w8l")
                            : (image.bigEndian ? "wb" : "wl");
-    file.fd = open(fileName.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0666);
+    file.fd = fileio::openForUpdate(fileName);
     if (file.fd < 0) cli::failWith(couldNotCreateTiff, fileName.c_str());
     file.buffer.reserve(bufferBytes);
     writer->tiff =
@@ -376,7 +340,7 @@ void writePlane(OmeTiffWriter* writer, const void* plane) {
 void finishOmeTiff(OmeTiffWriter* writer) {
     TIFFClose(writer->tiff);
     OmeFile& file = writer->file;
-    if (!copyRun(file) || !flush(file) || close(file.fd) != 0) cli::fail(couldNotWriteTiff);
+    if (!copyRun(file) || !flush(file) || !fileio::closeFile(file.fd)) cli::fail(couldNotWriteTiff);
     delete writer;
 }
 

@@ -123,7 +123,7 @@ TEST(OmeConversion, EmissionOnlyWhereTheDetectionTellsIt) {
     c.scanInfo.description = " \t";
     lsmtest::TempDir dir;
     lsmtest::writeBytes(dir.file("in.lsm"), lsmtest::buildLsmFile(c));
-    ASSERT_EQ(mkdir(dir.file("out").c_str(), 0777), 0);
+    ASSERT_TRUE(lsmtest::makeFolder(dir.file("out")));
     const RunResult r = runIn(dir, {"in.lsm", "-o", "out/cell", "-ome"});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string xml = omeXmlOf(dir.file("out/cell.ome.tif"));

@@ -328,16 +328,21 @@ TEST(HostileFiles, TruncatedAtEveryByteEndsWithAMessageAndStatus1) {
     content.scanInfo.wavelengths = {488, 543, 633};
     lsmtest::LsmLayout layout;
     const Bytes whole = lsmtest::buildLsmFile(content, &layout);
-    // Everything in front of the pixel data is read; the scan information comes last.
-    for (uint64_t cut = 0; cut <= layout.pixelData; ++cut) {
+    // Everything in front of the pixel data is read; the scan information comes last. Each cut
+    // starts a process, slow to start on Windows (most of all under wine): there every seventh
+    // byte is cut, a step that still meets every alignment of the fields.
+#ifdef _WIN32
+    constexpr uint64_t cutStep = 7;
+#else
+    constexpr uint64_t cutStep = 1;
+#endif
+    for (uint64_t cut = 0; cut < layout.pixelData; cut += cutStep) {
         const Bytes truncated(whole.begin(), whole.begin() + static_cast<long>(cut));
-        if (cut == layout.pixelData)
-            EXPECT_EXIT(walkWholeFile(truncated), ExitedWithCode(0), exactly(""))
-                << "cut at " << cut;
-        else
-            EXPECT_EXIT(walkWholeFile(truncated), ExitedWithCode(1), "Terminating\\.\\.\\.\n$")
-                << "cut at " << cut;
+        EXPECT_EXIT(walkWholeFile(truncated), ExitedWithCode(1), "Terminating\\.\\.\\.\n$")
+            << "cut at " << cut;
     }
+    const Bytes beforePixels(whole.begin(), whole.begin() + static_cast<long>(layout.pixelData));
+    EXPECT_EXIT(walkWholeFile(beforePixels), ExitedWithCode(0), exactly(""));
 }
 
 namespace {

@@ -150,8 +150,16 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     startup.hStdError = err;
     PROCESS_INFORMATION process = {};
     RunResult result;
-    if (CreateProcessW(wide(program).c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
-                       nullptr, wide(workDir).c_str(), &startup, &process)) {
+    // wine now and then fails to start a process that starts at once when asked again.
+    bool started = false;
+    DWORD startError = 0;
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+        if (attempt > 0) Sleep(200);
+        started = CreateProcessW(wide(program).c_str(), commandLine.data(), nullptr, nullptr,
+                                 TRUE, 0, nullptr, wide(workDir).c_str(), &startup, &process);
+        if (!started) startError = GetLastError();
+    }
+    if (started) {
         if (WaitForSingleObject(process.hProcess, 1000u * timeoutSeconds) == WAIT_TIMEOUT) {
             TerminateProcess(process.hProcess, 128 + 9);
             WaitForSingleObject(process.hProcess, INFINITE);
@@ -161,12 +169,14 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         result.status = static_cast<int>(status);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
-    } else {
-        result.status = 127;
     }
     CloseHandle(input);
     result.out = capturedText(out);
     result.err = capturedText(err);
+    if (!started) {
+        result.status = 127;
+        result.err = "could not start " + program + ": error " + std::to_string(startError);
+    }
     return result;
 }
 #else
@@ -222,13 +232,42 @@ std::string exactly(const std::string& text) {
     return pattern + "$";
 }
 
+namespace {
+
+#ifdef _WIN32
+// The C runtime's tmpfile makes its files in the drive's root under names counted per process,
+// which tests running side by side take from each other: a unique name in the temporary folder,
+// removed when closed.
+FILE* temporaryStream() {
+    wchar_t folder[MAX_PATH + 1];
+    wchar_t name[MAX_PATH + 1];
+    if (!GetTempPathW(MAX_PATH + 1, folder) || !GetTempFileNameW(folder, L"lsm", 0, name))
+        return nullptr;
+    return _wfopen(name, L"w+bTD");
+}
+#else
+FILE* temporaryStream() {
+    return std::tmpfile();
+}
+#endif
+
+}  // namespace
+
 FILE* streamOf(const std::vector<uint8_t>& bytes) {
-    FILE* stream = std::tmpfile();
+    FILE* stream = temporaryStream();
     if (!stream || (!bytes.empty() &&
                     std::fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size()))
         throw std::runtime_error("cannot write a temporary file");
     std::rewind(stream);
     return stream;
+}
+
+bool makeFolder(const std::string& path) {
+#ifdef _WIN32
+    return mkdir(path.c_str()) == 0;
+#else
+    return mkdir(path.c_str(), 0777) == 0;
+#endif
 }
 
 bool fileExists(const std::string& path) {

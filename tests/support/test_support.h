@@ -36,6 +36,7 @@ std::string exactly(const std::string& text);
 FILE* streamOf(const std::vector<uint8_t>& bytes);
 
 bool fileExists(const std::string& path);
+bool makeFolder(const std::string& path);  // false where it cannot be made
 std::vector<std::string> listFolder(const std::string& path);  // sorted names
 std::string readText(const std::string& path);
 void writeText(const std::string& path, const std::string& text);

@@ -130,6 +130,10 @@ make_inputs() {
   head -c 1000 image1.ids > short.ids
   planes=$(ls plane_*.tif | head -n 3 | tr '\n' ' ')
   planes=${planes% }
+  # Names outside ASCII for the files that libics and libtiff open.
+  cp image1.ics Zellkern_ü.ics
+  cp image1.ids Zellkern_ü.ids
+  cp "${planes%% *}" Ebene_ü.tif
 }
 
 case_runs() {
@@ -141,6 +145,8 @@ case_runs() {
   case_run lsm-to-ics_lzw lsm-to-ics lzw_t1.lsm lzw_t1.lsm -o out -S1
   case_run lsm-to-ics_time_lapse lsm-to-ics lapse_t1.lsm lapse_t1.lsm -o out.x -S2
   case_run lsm-to-ics_non_ascii_name lsm-to-ics Zellkern_ü.lsm Zellkern_ü.lsm -o Zellkern_ü -S1
+  case_run lsm-to-ics_ome lsm-to-ics "$series" cell_t01.lsm cell_t02.lsm -o out -t 30 -ome
+  case_run lsm-to-ics_lzw_ome lsm-to-ics lzw_t1.lsm lzw_t1.lsm -o out -ome
   case_run lsm-to-ics_bad_option lsm-to-ics "$series" cell_t01.lsm -o out -q
   case_run lsm-to-ics_cut_file lsm-to-ics cut.lsm cut.lsm -o out
   case_run lsm-to-ics_not_tiff lsm-to-ics text.lsm text.lsm -o out -S1
@@ -165,6 +171,9 @@ case_runs() {
   case_run ics-split_short_data ics-split "short.ics short.ids" -i short -o sub -s1
   case_run ics-split_bad_option ics-split "$image1" -i image1 -o sub -q
   case_run ics-split_missing_file ics-split "" -i absent -o sub
+  local named="Zellkern_ü.ics Zellkern_ü.ids"
+  case_run ics-split_non_ascii_tif ics-split "$named" -i Zellkern_ü -o Ebene_ü -tif
+  case_run ics-split_non_ascii_s2 ics-split "$named" -i Zellkern_ü.ics -o Teil_ü -t 2 2 -s2
 
   local count
   count=$(echo $planes | wc -w)
@@ -172,6 +181,7 @@ case_runs() {
   case_run tiff-to-ids_appends tiff-to-ids "$planes image1.ids" -i "$count" $planes -o image1
   case_run tiff-to-ids_skips_bad tiff-to-ids "$planes text.tif" -i 2 text.tif ${planes%% *} -o stack
   case_run tiff-to-ids_missing_file tiff-to-ids "" -i 1 absent.tif
+  case_run tiff-to-ids_non_ascii_name tiff-to-ids Ebene_ü.tif -i 1 Ebene_ü.tif -o Stapel_ü
 
   if [ -d "$samples" ]; then
     local sample

@@ -1,9 +1,7 @@
 // What the programs share in copying planes into their outputs: the message of a plane that
-// cannot be read whole, the size of the pieces decoded planes are written in, and when the
-// kernel cannot copy between two files.
+// cannot be read whole and the size of the pieces planes are written in.
 #pragma once
 
-#include <cerrno>
 #include <cstddef>
 
 namespace planes {
@@ -14,11 +12,5 @@ inline const char* const couldNotReadPlane = "Could not read all data into buffe
 // decoded plane of megabytes into the page cache markedly more slowly than the same bytes in
 // pieces (a plane just read from a file goes faster whole).
 inline constexpr size_t writePieceBytes = 256 * 1024;
-
-// Whether a failed kernel copy means that the kernel cannot copy between the two files (some
-// file systems, or a pipe as input), so that the bytes must be read and written.
-inline bool kernelCannotCopy(int error) {
-    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
-}
 
 }  // namespace planes

@@ -1,6 +1,5 @@
 // The ICS export: the chosen planes as a smaller ICS image, its header by the shared recipe.
-#include <sys/stat.h>
-
+#include "byte_range_copy.h"
 #include "command_line.h"
 #include "ics_header.h"
 #include "ics_split.h"
@@ -15,12 +14,6 @@ const char* const outputIsInput =
 const char* const foreignByteOrder =
     "The input's samples are stored %s-endian, and an ICS image written here declares them in "
     "this machine's order; split it into TIFF planes (-tif) instead.\nTerminating...";
-
-bool sameFile(const std::string& a, const std::string& b) {
-    struct stat first, second;
-    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
-           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
 
 int countOf(const Range& range) {
     return range.end - range.start + 1;
@@ -62,7 +55,7 @@ IcsHeaderValues subsetHeaderValues(const SplitOptions& options, const IcsInputIn
 void refuseOutputOverInput(const std::vector<std::string>& outputs, const IcsInputInfo& info) {
     for (const std::string& output : outputs)
         for (const std::string& input : {info.headerFileName, info.dataFileName})
-            if (sameFile(output, input))
+            if (fileio::sameFile(output, input))
                 cli::failWith(outputIsInput, output.c_str(), input.c_str());
 }
 

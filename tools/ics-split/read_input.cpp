@@ -11,6 +11,7 @@
 #include <cstring>
 #include <utility>
 
+#include "byte_range_copy.h"
 #include "command_line.h"
 #include "ics_header.h"
 #include "ics_split.h"
@@ -21,7 +22,7 @@ const char* const couldNotOpenIcs = "Could not open ICS file for reading!";
 const char* const sensorParameterWithoutName =
     "The input header has a sensor parameter line without a parameter name.\nTerminating...";
 const char* const tooManyHeaderSensorChannels =
-    "The input header gives %ld sensor channels; libics holds at most %d.\nTerminating...";
+    "The input header gives %lld sensor channels; libics holds at most %d.\nTerminating...";
 const char* const couldNotCloseInput = "Could not close ICS file!\n";
 const char* const couldNotOpenIds = "Could not open IDS file!";
 const char* const tooManyDimensions =
@@ -93,9 +94,9 @@ void refuseSensorLineThatCrashesLibics(const std::vector<std::string>& fields) {
     if (fields.size() < 2 || !sameWord(fields[0], "sensor") || !sameWord(fields[1], "s_params"))
         return;
     if (fields.size() == 2) cli::fail(sensorParameterWithoutName);
-    const long channels = sameWord(fields[2], "Channels") && fields.size() > 3
-                              ? std::strtol(fields[3].c_str(), nullptr, 10)
-                              : 0;
+    const long long channels = sameWord(fields[2], "Channels") && fields.size() > 3
+                                   ? std::strtoll(fields[3].c_str(), nullptr, 10)
+                                   : 0;
     if (channels > ICS_MAX_LAMBDA)
         cli::failWith(tooManyHeaderSensorChannels, channels, ICS_MAX_LAMBDA);
 }
@@ -390,11 +391,10 @@ void reportHeader(const IcsInputInfo& info) {
 PlaneReader openInputData(const IcsInputInfo& info) {
     PlaneReader reader;
     reader.stream = std::fopen(info.dataFileName.c_str(), "rb");
-    struct stat status;
     // A folder opens too, and has a size, but holds no data.
-    if (!reader.stream || fstat(fileno(reader.stream), &status) != 0 || !S_ISREG(status.st_mode))
+    if (!reader.stream || !fileio::isRegularFile(fileno(reader.stream)))
         cli::fail(couldNotOpenIds);
-    reader.fileSize = status.st_size;
+    reader.fileSize = fileio::fileSize(fileno(reader.stream));
     return reader;
 }
 

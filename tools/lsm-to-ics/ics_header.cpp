@@ -1,16 +1,12 @@
 // The libics call sequence that writes an output image's header.
 #include "ics_header.h"
 
-#include <fcntl.h>
 #include <libics_sensor.h>
-#include <sys/sendfile.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
+#include "byte_range_copy.h"
 #include "command_line.h"
 
 namespace {
@@ -86,32 +82,12 @@ void describeSensor(ICS* ics, const IcsHeaderValues& v) {
     IcsSetSensorPinholeSpacing(ics, pinholeSpacing);
 }
 
-// Opens a data file for whole planes, emptied or to be appended to. Not in append mode, in
-// which the kernel refuses to copy into a file; a pipe has no end to seek to and appends anyway.
+// Opens a data file for whole planes, emptied or to be appended to.
 int openPlaneDataFile(const std::string& name, bool emptied) {
-    const int file = open(name.c_str(), O_WRONLY | O_CREAT | (emptied ? O_TRUNC : 0), 0666);
+    const int file = fileio::openForWriting(name, emptied);
     if (file < 0) cli::fail(dataFileNotOpen);
-    if (!emptied) lseek(file, 0, SEEK_END);
+    if (!emptied) fileio::seekToEnd(file);
     return file;
-}
-
-void appendPlaneByReading(const OutputData& output, int input, off_t position, size_t planeBytes) {
-    // One buffer serves every plane copied this way: a new one would cost its pages again.
-    static unsigned char* plane = nullptr;
-    static size_t bufferBytes = 0;
-    if (bufferBytes < planeBytes) {
-        std::free(plane);
-        plane = static_cast<unsigned char*>(std::malloc(planeBytes));
-        if (!plane) failNoMemory();
-        bufferBytes = planeBytes;
-    }
-    for (size_t done = 0; done < planeBytes;) {
-        const ssize_t got = pread(input, plane + done, planeBytes - done,
-                                  position + static_cast<off_t>(done));
-        if (got <= 0) cli::fail(planes::couldNotReadPlane);
-        done += static_cast<size_t>(got);
-    }
-    appendPlane(output, plane, planeBytes);
 }
 
 }  // namespace
@@ -186,32 +162,17 @@ OutputData startOutputData(ICS* ics, int icsVersion, const std::string& outputBa
 }
 
 void appendPlane(const OutputData& output, const void* plane, size_t planeBytes) {
-    auto bytes = static_cast<const unsigned char*>(plane);
-    while (planeBytes > 0) {
-        const ssize_t written =
-            write(output.file, bytes, std::min(planeBytes, planes::writePieceBytes));
-        if (written <= 0) cli::fail(couldNotAppend);
-        bytes += written;
-        planeBytes -= static_cast<size_t>(written);
-    }
+    if (!fileio::writeAll(output.file, plane, planeBytes)) cli::fail(couldNotAppend);
 }
 
 void appendPlaneFrom(const OutputData& output, int input, uint64_t offset, size_t planeBytes) {
-    auto position = static_cast<off_t>(offset);
-    while (planeBytes > 0) {
-        const ssize_t copied = sendfile(output.file, input, &position, planeBytes);
-        if (copied < 0 && planes::kernelCannotCopy(errno)) {
-            appendPlaneByReading(output, input, position, planeBytes);
-            return;
-        }
-        if (copied == 0) cli::fail(planes::couldNotReadPlane);
-        if (copied < 0) cli::fail(couldNotAppend);
-        planeBytes -= static_cast<size_t>(copied);
-    }
+    const fileio::CopyResult result = fileio::copyRange(output.file, input, offset, planeBytes);
+    if (result == fileio::CopyResult::writeFailed) cli::fail(couldNotAppend);
+    if (result != fileio::CopyResult::copied) cli::fail(planes::couldNotReadPlane);
 }
 
 void finishOutputData(OutputData& output) {
-    if (close(output.file) != 0) cli::fail(couldNotAppend);
+    if (!fileio::closeFile(output.file)) cli::fail(couldNotAppend);
     output.file = -1;
     // The data is all written; an image whose header libics could not write is no success.
     if (!output.headerWritten)

@@ -86,8 +86,8 @@ OutputData startOutputData(ICS* ics, int icsVersion, const std::string& outputBa
 void appendPlane(const OutputData& output, const void* plane, size_t planeBytes);
 
 // Appends planeBytes bytes of the input file from offset on to the data file, copied by the
-// kernel without passing through memory of ours, or read and written where the kernel cannot
-// copy between the two files. Fatal when fewer bytes can be read (the input
+// kernel without passing through memory of ours, or read and written through one buffer where
+// the kernel cannot copy between the two files. Fatal when fewer bytes can be read (the input
 // has shrunk since it was checked) or written.
 void appendPlaneFrom(const OutputData& output, int input, uint64_t offset, size_t planeBytes);
 

@@ -3,11 +3,11 @@
 // libtiff as the one strip of a small TIFF of our making, whose strip bytes are read from the
 // LSM file and end where the next strip of the file begins.
 #include <tiffio.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 
+#include "byte_range_copy.h"
 #include "command_line.h"
 #include "lsm_to_ics.h"
 
@@ -88,10 +88,10 @@ tmsize_t readSource(thandle_t handle, void* buffer, tmsize_t size) {
         wanted -= part;
     }
     while (wanted > 0) {
-        const auto at = static_cast<off_t>(source.stripOffset +
-                                           static_cast<int64_t>(source.position -
-                                                                source.header.size()));
-        const ssize_t got = pread(source.file, out + done, wanted, at);
+        const auto at = static_cast<uint64_t>(source.stripOffset +
+                                              static_cast<int64_t>(source.position -
+                                                                   source.header.size()));
+        const int64_t got = fileio::readAt(source.file, out + done, wanted, at);
         if (got <= 0) break;
         source.position += static_cast<uint64_t>(got);
         done += got;

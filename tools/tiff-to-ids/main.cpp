@@ -1,10 +1,6 @@
 // tiff-to-ids: appends the strips of the first image of each listed TIFF file to one ICS data
 // file, for an ICS header written by other means.
-#include <fcntl.h>
-#include <sys/sendfile.h>
-#include <sys/stat.h>
 #include <tiffio.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -14,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_range_copy.h"
 #include "standard_options.h"
 
 namespace {
@@ -141,9 +138,7 @@ RunSettings scanCommandLine(int argc, char** argv) {
 }
 
 uint64_t fileSize(TIFF* tiff) {
-    struct stat status;
-    if (fstat(TIFFFileno(tiff), &status) != 0) return 0;
-    return static_cast<uint64_t>(status.st_size);
+    return static_cast<uint64_t>(std::max<int64_t>(fileio::fileSize(TIFFFileno(tiff)), 0));
 }
 
 bool isCompressed(TIFF* tiff) {
@@ -194,12 +189,7 @@ size_t readStrip(TIFF* tiff, uint32_t strip, const uint64_t* stripByteCounts, bo
 }
 
 void writeStrip(int data, const unsigned char* buffer, size_t size, const std::string& dataName) {
-    while (size > 0) {
-        const ssize_t written = write(data, buffer, size);
-        if (written <= 0) failDataWrite(dataName);
-        buffer += written;
-        size -= static_cast<size_t>(written);
-    }
+    if (!fileio::writeAll(data, buffer, size)) failDataWrite(dataName);
 }
 
 // Stored strips that lie back to back in the TIFF file, copied to the data file together.
@@ -209,20 +199,15 @@ struct StoredRun {
     uint64_t length;
 };
 
-// The bytes of the run go from the TIFF file to the end of the data file within the kernel,
-// never through a buffer of ours.
+// The bytes of the run go from the TIFF file to the end of the data file within the kernel where
+// it can copy between the two files, else through one buffer.
 void copyStoredRun(int tiff, const StoredRun& run, int data, const std::string& tiffName,
                    const std::string& dataName) {
-    auto offset = static_cast<off_t>(run.offset);
-    uint64_t left = run.length;
-    while (left > 0) {
-        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(left, 1u << 30));
-        const ssize_t copied = sendfile(data, tiff, &offset, chunk);
-        // Copying stops short only when the TIFF file has shrunk since it was opened.
-        if (copied == 0) failStripRead(run.firstStrip, tiffName);
-        if (copied < 0) failDataWrite(dataName);
-        left -= static_cast<uint64_t>(copied);
-    }
+    const fileio::CopyResult result = fileio::copyRange(data, tiff, run.offset, run.length);
+    // Copying stops short only when the TIFF file has shrunk since it was opened.
+    if (result == fileio::CopyResult::inputEnded || result == fileio::CopyResult::readFailed)
+        failStripRead(run.firstStrip, tiffName);
+    if (result == fileio::CopyResult::writeFailed) failDataWrite(dataName);
 }
 
 // Whether libtiff would read the stored strip: some bytes, all of them within the file.
@@ -232,11 +217,9 @@ bool storedWithinFile(uint64_t offset, uint64_t count, uint64_t tiffSize) {
 
 // Opens the data file to write at its end without truncating it.
 int openDataFile(const std::string& dataName) {
-    const int data = open(dataName.c_str(), O_WRONLY | O_CREAT, 0666);
+    const int data = fileio::openForWriting(dataName, false);
     if (data < 0) fail(dataOpenText + dataName);
-    // Not O_APPEND, which the kernel's file-to-file copy refuses; a pipe has no end to seek to
-    // and appends all the same.
-    lseek(data, 0, SEEK_END);
+    fileio::seekToEnd(data);
     return data;
 }
 
@@ -288,7 +271,7 @@ bool appendTiffFile(const std::string& tiffName, const std::string& dataName) {
         writeStrip(data, buffer, size, dataName);
     }
     copyStoredRun(tiffFile, run, data, tiffName, dataName);
-    if (close(data) != 0) failDataWrite(dataName);
+    if (!fileio::closeFile(data)) failDataWrite(dataName);
     std::free(buffer);
     TIFFClose(tiff);
     return true;
