@@ -56,14 +56,6 @@ configure_build_install() {  # name, source folder, extra CMake arguments...
 
 tar -xzf "$deps/$tiff.tar.gz" -C "$work/src"
 tar -xzf "$deps/$ics.tar.gz" -C "$work/src"
-# libics reads a header's sizes, data offset and significant bits with strtoul into a size_t:
-# 64 bits on Linux, but a long is 32 bits on Windows, so that a size of 2^32 or more, or a
-# negative one, came out clamped or wrapped in 32 bits and the programs' messages differed from
-# Linux's. strtoull parses them as the Linux build does.
-sed -i 's/unsigned long ulsize;/unsigned long long ulsize;/; s/ulsize = strtoul(str, NULL, 10);/ulsize = strtoull(str, NULL, 10);/' \
-  "$work/src/$ics/libics_util.c"
-grep -q 'strtoull(str, NULL, 10)' "$work/src/$ics/libics_util.c" ||
-  { echo "windows-deps: libics's number parsing not found to widen" >&2; exit 1; }
 
 # libtiff with the codecs the suite's files use (LZW, PackBits, Deflate) and no optional
 # external codec; neither its tools, tests nor documentation. Its POSIX file access rather than
